@@ -1,0 +1,17 @@
+// diagonal-picks: for each point set on standard input, the share of ordered
+// picks of two different points that lie on a common grid diagonal.
+
+#include <new>
+#include <unistd.h>
+
+#include "case_loop.h"
+#include "input_reader.h"
+#include "out_of_memory.h"
+
+int main() {
+  std::set_new_handler([] { diagonal_picks::out_of_memory(); });
+  diagonal_picks::InputReader input(STDIN_FILENO);
+  diagonal_picks::FdLineSink output(STDOUT_FILENO);
+  diagonal_picks::run_cases(input, output);
+  return 0;
+}
