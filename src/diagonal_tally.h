@@ -37,6 +37,11 @@ class DiagonalTally {
   // Empties the tally for the next case; cheap when the case was small.
   void clear();
 
+  // The table's hash, whose top bits pick a key's home slot. Public so that
+  // tests can build keys that collide in the table.
+  static constexpr std::uint64_t hash(std::uint32_t key) { return key * std::uint64_t{0x9E3779B97F4A7C15}; }
+  static constexpr unsigned kMaxTableBits = 16;
+
  private:
   struct Entry {
     std::uint32_t key;
@@ -44,12 +49,12 @@ class DiagonalTally {
   };
 
   static constexpr unsigned kInitialBits = 4;
-  static constexpr unsigned kMaxBits = 16;
+  static constexpr unsigned kMaxBits = kMaxTableBits;
   static constexpr unsigned kMaxProbe = 32;
 
   std::size_t home_slot(std::uint32_t key) const {
     // Fibonacci hashing: the top bits of the product depend on every key bit.
-    return static_cast<std::size_t>((key * std::uint64_t{0x9E3779B97F4A7C15}) >> (64 - table_bits_));
+    return static_cast<std::size_t>(hash(key) >> (64 - table_bits_));
   }
 
   // Counts `key` in the table; false when the table cannot take it and the

@@ -20,14 +20,17 @@ constexpr std::uint64_t kLastSafeMagnitude = (std::numeric_limits<std::uint64_t>
 }  // namespace
 
 InputReader::InputReader(int fd)
-    : buffer_(new char[kBlockSize + kPadding]()), pos_(buffer_.get()), end_(buffer_.get()), fd_(fd) {}
+    : buffer_(new char[kBlockSize + kPadding]), pos_(buffer_.get()), end_(buffer_.get()), fd_(fd) {
+  buffer_[0] = '\0';  // the sentinel of the empty buffer
+}
 
 InputReader::InputReader(std::string_view bytes, std::size_t chunk_size)
-    : buffer_(new char[kBlockSize + kPadding]()),
-      pos_(buffer_.get()),
-      end_(buffer_.get()),
-      source_(bytes),
-      chunk_size_(std::clamp<std::size_t>(chunk_size, 1, kBlockSize)) {}
+    : chunk_size_(std::clamp<std::size_t>(chunk_size, 1, kBlockSize)) {
+  buffer_.reset(new char[chunk_size_ + kPadding]);
+  buffer_[0] = '\0';
+  pos_ = end_ = buffer_.get();
+  source_ = bytes;
+}
 
 // Called only when every buffered byte has been consumed.
 bool InputReader::refill() {

@@ -1,0 +1,143 @@
+// The tallies and the ratio against independent models: a direct count of
+// every ordered pair for small sets, and an ordered map for large ones.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "diagonal_tally.h"
+
+namespace diagonal_picks {
+namespace {
+
+using Points = std::vector<std::pair<std::int32_t, std::int32_t>>;
+
+double ratio_of(const Points& points, std::int64_t N) {
+  DiagonalTally NEdiags;
+  DiagonalTally SEdiags;
+  for (const auto& [X, Y] : points) add_point(NEdiags, SEdiags, X, Y);
+  return pick_ratio(N, NEdiags, SEdiags);
+}
+
+// Every ordered pair of two different entries, once per shared diagonal.
+double brute_force_ratio(const Points& points) {
+  std::int64_t picks = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    for (std::size_t j = 0; j < points.size(); ++j) {
+      if (i == j) continue;
+      const auto [xi, yi] = points[i];
+      const auto [xj, yj] = points[j];
+      picks += (std::int64_t{yi} - xi == std::int64_t{yj} - xj) ? 1 : 0;
+      picks += (std::int64_t{xi} + yi == std::int64_t{xj} + yj) ? 1 : 0;
+    }
+  }
+  const auto n = static_cast<std::int64_t>(points.size());
+  return static_cast<double>(picks) / static_cast<double>(n * n);
+}
+
+TEST(Ratio, WorkedValues) {
+  EXPECT_EQ(ratio_of({{5, 5}}, 1), 0.0);
+  EXPECT_EQ(ratio_of({{0, 0}, {1, 1}}, 2), 0.5);
+  EXPECT_EQ(ratio_of({{0, 0}, {1, 0}}, 2), 0.0);
+  EXPECT_EQ(ratio_of({{0, 0}, {1, 1}, {2, 0}}, 3), 4.0 / 9.0);
+  EXPECT_EQ(ratio_of({{0, 2}, {1, 1}, {2, 0}}, 3), 6.0 / 9.0);
+  EXPECT_EQ(ratio_of({{0, 0}, {0, 0}}, 2), 1.0);
+  EXPECT_EQ(ratio_of({{0, 0}, {0, 0}, {0, 0}}, 3), 12.0 / 9.0);
+}
+
+TEST(Ratio, CountsWithoutPoints) {
+  const double empty = ratio_of({}, 0);
+  EXPECT_TRUE(std::isnan(empty));
+  EXPECT_TRUE(std::signbit(empty));  // x86's default NaN, printed as -nan
+  EXPECT_EQ(ratio_of({}, -3), 2.0 / 3.0);
+  EXPECT_EQ(ratio_of({}, -1), 2.0);
+  // Beyond 64 bits N * N and N + N wrap around instead of overflowing.
+  EXPECT_TRUE(std::isnan(ratio_of({}, INT64_MIN)));
+  EXPECT_EQ(ratio_of({}, INT64_MAX), 2.0);
+}
+
+TEST(Ratio, MatchesPairCountOnRandomSmallSets) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    const int size = std::uniform_int_distribution<int>(1, 60)(random);
+    const int spread = std::uniform_int_distribution<int>(0, 6)(random);
+    std::uniform_int_distribution<std::int32_t> coordinate(-spread, spread);
+    Points points;
+    for (int i = 0; i < size; ++i) {
+      if (!points.empty() && random() % 5 == 0) {
+        points.push_back(points[random() % points.size()]);  // coincident points
+      } else {
+        points.emplace_back(coordinate(random), coordinate(random));
+      }
+    }
+    ASSERT_EQ(ratio_of(points, size), brute_force_ratio(points)) << "round " << round;
+  }
+}
+
+TEST(Ratio, KeysWrapAtThe32BitLimits) {
+  // Y - X and X + Y leave the 32-bit range and wrap to equal keys.
+  const Points points = {{INT32_MIN, INT32_MAX}, {0, -1}, {INT32_MAX, INT32_MAX}, {-2, 0}};
+  EXPECT_EQ(ratio_of(points, 4), 6.0 / 16.0);
+}
+
+// Sum of squared counts, the way the program's first version counted.
+std::uint64_t model_sum(const std::vector<std::int32_t>& keys) {
+  std::map<std::int32_t, std::uint64_t> counts;
+  for (const std::int32_t key : keys) ++counts[key];
+  std::uint64_t sum = 0;
+  for (const auto& [key, count] : counts) sum += count * count;
+  return sum;
+}
+
+void expect_tally_matches_model(const std::vector<std::int32_t>& keys, DiagonalTally& tally) {
+  for (const std::int32_t key : keys) tally.add(key);
+  EXPECT_EQ(tally.sum_of_squared_counts(), model_sum(keys)) << keys.size() << " keys";
+  tally.clear();
+}
+
+// Key sets that outgrow the table, cluster, or repeat heavily, in sizes
+// around every buffer limit; one tally serves them all to test clearing.
+TEST(Tally, MatchesMapOnLargeAndStructuredKeySets) {
+  DiagonalTally tally;
+  std::mt19937 random(99);  // 32-bit outputs
+  for (const std::size_t size : {1U, 100U, 40000U, 70000U, 300000U}) {
+    for (const unsigned distinct_bits : {1U, 10U, 16U, 20U, 32U}) {
+      for (const unsigned low_zero_bits : {0U, 11U, 20U}) {
+        std::vector<std::int32_t> keys(size);
+        for (auto& key : keys) {
+          const auto value = static_cast<std::uint32_t>(distinct_bits == 32 ? random() : random() % (1U << distinct_bits));
+          key = static_cast<std::int32_t>(value << low_zero_bits);
+        }
+        expect_tally_matches_model(keys, tally);
+      }
+    }
+    std::vector<std::int32_t> ascending(size);
+    for (std::size_t i = 0; i < size; ++i) ascending[i] = static_cast<std::int32_t>(i * 3) - 500000;
+    expect_tally_matches_model(ascending, tally);
+  }
+}
+
+// Keys that all share one home slot at every table size: the tally must
+// leave the table instead of probing ever longer chains, and count exactly.
+TEST(Tally, CountsKeysThatCollideInTheTable) {
+  std::vector<std::int32_t> colliding;
+  const std::uint64_t target = DiagonalTally::hash(12345) >> (64 - DiagonalTally::kMaxTableBits);
+  for (std::uint32_t key = 0; colliding.size() < 200; ++key) {
+    if (DiagonalTally::hash(key) >> (64 - DiagonalTally::kMaxTableBits) == target) {
+      colliding.push_back(static_cast<std::int32_t>(key));
+    }
+  }
+  std::vector<std::int32_t> keys;
+  for (int repeat = 0; repeat < 50; ++repeat) keys.insert(keys.end(), colliding.begin(), colliding.end());
+  DiagonalTally tally;
+  expect_tally_matches_model(keys, tally);
+  expect_tally_matches_model({1, 2, 2}, tally);  // a small case after it
+}
+
+}  // namespace
+}  // namespace diagonal_picks
