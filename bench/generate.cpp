@@ -1,0 +1,107 @@
+// Writes one benchmark workload to standard output, deterministically.
+// Usage: generate WORKLOAD [SCALE]   (SCALE multiplies the sizes; default 1)
+
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diagonal_tally.h"
+
+namespace {
+
+class Writer {
+ public:
+  ~Writer() { flush(); }
+  void number(std::int64_t value, char after) {
+    if (buffer_.size() > (1 << 20)) flush();
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    buffer_.append(digits, result.ptr);
+    buffer_ += after;
+  }
+  void point(std::int64_t x, std::int64_t y) {
+    number(x, ' ');
+    number(y, '\n');
+  }
+
+ private:
+  void flush() {
+    std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+    buffer_.clear();
+  }
+  std::string buffer_;
+};
+
+// Keys whose table hash shares the top 16 bits with `seed_key`: they all
+// have one home slot at every table size.
+std::vector<std::uint32_t> colliding_keys(std::uint32_t seed_key, std::size_t count) {
+  using diagonal_picks::DiagonalTally;
+  const auto home = [](std::uint32_t key) { return DiagonalTally::hash(key) >> (64 - DiagonalTally::kMaxTableBits); };
+  std::vector<std::uint32_t> keys;
+  for (std::uint32_t key = 0; keys.size() < count && key < UINT32_MAX; ++key) {
+    if (home(key) == home(seed_key)) keys.push_back(key);
+  }
+  return keys;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: generate W|D|S|T|A11|A16|A20|ASC|EQ|COLLIDE [SCALE]\n");
+    return 2;
+  }
+  const std::string_view workload = argv[1];
+  const double scale = argc > 2 ? std::strtod(argv[2], nullptr) : 1.0;
+  const auto scaled = [scale](double size) { return static_cast<std::int64_t>(size * scale) + 1; };
+  std::mt19937_64 random(20261207);
+  const auto uniform = [&random](std::int64_t limit) {
+    return std::uniform_int_distribution<std::int64_t>(-limit, limit)(random);
+  };
+  Writer out;
+  const std::int64_t points = scaled(1e7);
+
+  if (workload == "W" || workload == "D") {
+    const std::int64_t limit = workload == "W" ? 1000000000 : 1000;
+    out.number(points, '\n');
+    for (std::int64_t i = 0; i < points; ++i) out.point(uniform(limit), uniform(limit));
+  } else if (workload == "S" || workload == "T") {
+    const std::int64_t cases = workload == "S" ? scaled(1e5) : scaled(1e6);
+    const std::int64_t size = workload == "S" ? 10 : 1;
+    for (std::int64_t c = 0; c < cases; ++c) {
+      out.number(size, '\n');
+      for (std::int64_t i = 0; i < size; ++i) out.point(uniform(1000), uniform(1000));
+    }
+  } else if (workload == "A11" || workload == "A16" || workload == "A20") {
+    // Both keys are multiples of 2^k when both coordinates are.
+    const int shift = std::atoi(argv[1] + 1);
+    const std::int64_t limit = ((std::int64_t{1} << 30) - 1) >> shift;  // keeps X + Y in 32 bits
+    out.number(points, '\n');
+    for (std::int64_t i = 0; i < points; ++i) out.point(uniform(limit) << shift, uniform(limit) << shift);
+  } else if (workload == "ASC") {
+    out.number(points, '\n');
+    for (std::int64_t i = 0; i < points; ++i) out.point(i, 2 * i);  // keys i and 3i, ascending
+  } else if (workload == "EQ") {
+    out.number(points, '\n');
+    for (std::int64_t i = 0; i < points; ++i) out.point(7, 7);
+  } else if (workload == "COLLIDE") {
+    // Points whose keys X + Y all share one home slot in the table: a
+    // hash-flooding attack by someone who knows the code.
+    const std::vector<std::uint32_t> keys = colliding_keys(1, 4096);
+    out.number(points, '\n');
+    for (std::int64_t i = 0; i < points; ++i) {
+      const auto sum = static_cast<std::int32_t>(keys[static_cast<std::size_t>(i) % keys.size()]);
+      const std::int64_t x = uniform(1000000);
+      out.point(x, std::int64_t{sum} - x);
+    }
+  } else {
+    std::fprintf(stderr, "generate: unknown workload %s\n", argv[1]);
+    return 2;
+  }
+  return 0;
+}

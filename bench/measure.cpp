@@ -1,0 +1,26 @@
+// Runs one program with standard input and output as given and prints its
+// wall time in seconds and peak resident memory in KiB. A separate small
+// process, so that the driver's own memory never counts as the program's.
+// Usage: measure PROGRAM < INPUT > OUTPUT 2> REPORT
+
+#include <chrono>
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    execl(argv[1], argv[1], static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child) return 2;
+  const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+  std::fprintf(stderr, "%.6f %ld\n", wall.count(), usage.ru_maxrss);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}

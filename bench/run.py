@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""Benchmark driver: builds the programs, generates the workloads, runs every
+program on every workload several times (interleaved), checks that the
+baseline and diagonal-picks print the same bytes, and prints a table of median
+wall time, peak resident memory and ratios.
+
+Usage: bench/run.py [--scale F] [--runs N] [--workloads W,D,...] [--no-baseline]
+"""
+
+import argparse
+import hashlib
+import os
+import statistics
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WORKLOADS = ["W", "D", "S", "T", "A11", "A16", "A20", "ASC", "EQ", "COLLIDE"]
+POINT_WORKLOADS = {"W", "A11", "A16", "A20", "ASC", "EQ", "COLLIDE"}  # one case, as many points as W
+
+
+def run_once(measure, program, input_path, output_path):
+    """Runs one program under the measure helper; returns (wall seconds, peak RSS in KiB)."""
+    with open(input_path, "rb") as stdin, open(output_path, "wb") as stdout:
+        result = subprocess.run([measure, program], stdin=stdin, stdout=stdout,
+                                stderr=subprocess.PIPE, check=False)
+    if result.returncode != 0:
+        sys.exit(f"{program} failed on {input_path} with status {result.returncode}")
+    wall, rss = result.stderr.split()
+    return float(wall), int(rss)
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--scale", type=float, default=1.0, help="multiplies every workload size")
+    parser.add_argument("--runs", type=int, default=3, help="runs of each program per workload")
+    parser.add_argument("--workloads", default=",".join(WORKLOADS))
+    parser.add_argument("--no-baseline", action="store_true", help="skip the slow baseline")
+    parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-bench"))
+    args = parser.parse_args()
+
+    build = args.build_dir
+    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+                    "-DDIAGONAL_PICKS_BENCH=ON", "-DDIAGONAL_PICKS_TEST=OFF"],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build, "-j", str(os.cpu_count() or 1)],
+                   check=True, stdout=subprocess.DEVNULL)
+    measure = os.path.join(build, "bench", "measure")
+    programs = {"diagonal-picks": os.path.join(build, "src", "diagonal-picks"),
+                "floor": os.path.join(build, "bench", "floor")}
+    if not args.no_baseline:
+        programs["baseline"] = os.path.join(build, "bench", "baseline")
+
+    data = os.path.join(build, "bench-data")
+    os.makedirs(data, exist_ok=True)
+    rows = []
+    for workload in args.workloads.split(","):
+        input_path = os.path.join(data, f"{workload}-{args.scale:g}.txt")
+        if not os.path.exists(input_path):
+            with open(input_path + ".tmp", "wb") as f:
+                subprocess.run([os.path.join(build, "bench", "generate"), workload, str(args.scale)],
+                               stdout=f, check=True)
+            os.rename(input_path + ".tmp", input_path)
+        times = {name: [] for name in programs}
+        memory = {name: 0 for name in programs}
+        outputs = {}
+        for _ in range(args.runs):  # interleaved, so drift hits every program alike
+            for name, program in programs.items():
+                output_path = os.path.join(data, f"out-{name}")
+                wall, rss = run_once(measure, program, input_path, output_path)
+                times[name].append(wall)
+                memory[name] = max(memory[name], rss)
+                outputs[name] = digest(output_path)
+        if "baseline" in outputs and outputs["baseline"] != outputs["diagonal-picks"]:
+            sys.exit(f"FAIL: diagonal-picks and the baseline print different bytes on {workload}")
+        rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory))
+
+    names = list(programs)
+    header = f"{'workload':9}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
+    header += f"{'x floor':>9}" + (f"{'vs baseline':>13}" if "baseline" in names else "")
+    print(header)
+    w_time = next((t["diagonal-picks"] for w, t, _ in rows if w == "W"), None)
+    for workload, median, memory in rows:
+        line = f"{workload:9}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
+        line += f"{median['diagonal-picks'] / median['floor']:9.2f}"
+        if "baseline" in names:
+            line += f"{median['baseline'] / median['diagonal-picks']:12.1f}x"
+        if w_time and workload in POINT_WORKLOADS and workload != "W":
+            line += f"  ({median['diagonal-picks'] / w_time:.2f} of W)"
+        print(line)
+    print(f"median of {args.runs} interleaved runs, scale {args.scale:g}; outputs agree")
+
+
+if __name__ == "__main__":
+    main()
