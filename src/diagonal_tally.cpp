@@ -84,7 +84,7 @@ DiagonalTally::~DiagonalTally() {
   std::free(table_);
   std::free(pending_);
   std::free(scratch_);
-  std::free(runs_);
+  release_sorted_lists();
 }
 
 bool DiagonalTally::insert_into_table(std::uint32_t key, std::size_t free_slot) {
@@ -131,12 +131,23 @@ void DiagonalTally::grow_table() {
 
 void DiagonalTally::switch_to_sorting() {
   const std::size_t capacity = std::size_t{1} << table_bits_;
-  runs_ = resize_array(runs_, std::max<std::size_t>(table_size_, 1));
-  runs_size_ = 0;
+  Entry* const entries = allocate_array<Entry>(table_size_);
+  std::size_t count = 0;
   for (std::size_t slot = 0; slot < capacity; ++slot) {
-    if (table_[slot].count != 0) runs_[runs_size_++] = table_[slot];
+    if (table_[slot].count != 0) entries[count++] = table_[slot];
   }
-  std::sort(runs_, runs_ + runs_size_, [](const Entry& a, const Entry& b) { return a.key < b.key; });
+  std::sort(entries, entries + count, [](const Entry& a, const Entry& b) { return a.key < b.key; });
+  singles_ = resize_array(singles_, count);
+  multiples_ = resize_array(multiples_, count);
+  singles_size_ = multiples_size_ = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (entries[i].count == 1) {
+      singles_[singles_size_++] = entries[i].key;
+    } else {
+      multiples_[multiples_size_++] = entries[i];
+    }
+  }
+  std::free(entries);
   std::memset(table_, 0, capacity * sizeof(Entry));
   table_bits_ = kInitialBits;
   table_size_ = 0;
@@ -149,17 +160,23 @@ void DiagonalTally::switch_to_sorting() {
   pending_size_ = 0;
 }
 
-// Sorts the pending keys and merges them, run-length counted, into the runs.
+// Sorts the pending keys and merges them, counted, into the two lists.
 void DiagonalTally::merge_pending() {
   const std::uint32_t* const sorted = radix_sort(pending_, scratch_, pending_size_);
   std::size_t distinct = 0;
   for (std::size_t i = 0; i < pending_size_; ++i) distinct += (i == 0 || sorted[i] != sorted[i - 1]) ? 1 : 0;
 
-  // Merge from the back into the grown runs array: the write position never
-  // falls below the next unread run, so no run is overwritten before it is read.
-  runs_ = resize_array(runs_, runs_size_ + distinct);
-  std::size_t write = runs_size_ + distinct;
-  std::size_t run = runs_size_;
+  // Merge from the back into both lists, grown by as many entries as there
+  // are new distinct keys: a write position never falls below the next
+  // unread entry of its list, so nothing is overwritten before it is read.
+  const std::size_t singles_end = singles_size_ + distinct;
+  const std::size_t multiples_end = multiples_size_ + distinct;
+  singles_ = resize_array(singles_, singles_end);
+  multiples_ = resize_array(multiples_, multiples_end);
+  std::size_t single_read = singles_size_;
+  std::size_t single_write = singles_end;
+  std::size_t multiple_read = multiples_size_;
+  std::size_t multiple_write = multiples_end;
   std::size_t key_end = pending_size_;
   while (key_end > 0) {
     const std::uint32_t key = sorted[key_end - 1];
@@ -167,16 +184,36 @@ void DiagonalTally::merge_pending() {
     while (key_begin > 0 && sorted[key_begin - 1] == key) --key_begin;
     auto count = static_cast<std::uint32_t>(key_end - key_begin);
     key_end = key_begin;
-    while (run > 0 && runs_[run - 1].key > key) runs_[--write] = runs_[--run];
-    if (run > 0 && runs_[run - 1].key == key) count += runs_[--run].count;
-    runs_[--write] = Entry{key, count};
+    while (single_read > 0 && singles_[single_read - 1] > key) singles_[--single_write] = singles_[--single_read];
+    while (multiple_read > 0 && multiples_[multiple_read - 1].key > key) {
+      multiples_[--multiple_write] = multiples_[--multiple_read];
+    }
+    if (single_read > 0 && singles_[single_read - 1] == key) {
+      --single_read;
+      ++count;
+    } else if (multiple_read > 0 && multiples_[multiple_read - 1].key == key) {
+      count += multiples_[--multiple_read].count;
+    }
+    if (count == 1) {
+      singles_[--single_write] = key;
+    } else {
+      multiples_[--multiple_write] = Entry{key, count};
+    }
   }
-  // Runs below `run` are already in place. Keys found in both left a gap.
-  if (write != run) std::memmove(runs_ + run, runs_ + write, (runs_size_ + distinct - write) * sizeof(Entry));
-  runs_size_ = run + (runs_size_ + distinct - write);
+  // Entries below the read positions are in place; close the gaps above them.
+  if (single_write != single_read) {
+    std::memmove(singles_ + single_read, singles_ + single_write, (singles_end - single_write) * sizeof *singles_);
+  }
+  if (multiple_write != multiple_read) {
+    std::memmove(multiples_ + multiple_read, multiples_ + multiple_write,
+                 (multiples_end - multiple_write) * sizeof *multiples_);
+  }
+  singles_size_ = single_read + (singles_end - single_write);
+  multiples_size_ = multiple_read + (multiples_end - multiple_write);
+  multiples_ = resize_array(multiples_, multiples_size_);
   pending_size_ = 0;
 
-  const std::size_t wanted = std::max(kMinPending, runs_size_ / kRunsPerPending);
+  const std::size_t wanted = std::max(kMinPending, (singles_size_ + multiples_size_) / kRunsPerPending);
   if (wanted > pending_capacity_) {
     pending_capacity_ = wanted;
     pending_ = resize_array(pending_, pending_capacity_);
@@ -186,16 +223,23 @@ void DiagonalTally::merge_pending() {
 
 std::uint64_t DiagonalTally::sum_of_squared_counts() {
   std::uint64_t sum = 0;
-  const auto add_square = [&sum](const Entry& entry) {
-    sum += std::uint64_t{entry.count} * entry.count;
-  };
+  const auto add_square = [&sum](const Entry& entry) { sum += std::uint64_t{entry.count} * entry.count; };
   if (sorting_) {
     merge_pending();
-    std::for_each(runs_, runs_ + runs_size_, add_square);
+    sum += singles_size_;
+    std::for_each(multiples_, multiples_ + multiples_size_, add_square);
   } else {
     std::for_each(table_, table_ + (std::size_t{1} << table_bits_), add_square);
   }
   return sum;
+}
+
+void DiagonalTally::release_sorted_lists() {
+  std::free(singles_);
+  std::free(multiples_);
+  singles_ = nullptr;
+  multiples_ = nullptr;
+  singles_size_ = multiples_size_ = 0;
 }
 
 void DiagonalTally::clear() {
@@ -204,7 +248,6 @@ void DiagonalTally::clear() {
   table_size_ = 0;
   sorting_ = false;
   pending_size_ = 0;
-  runs_size_ = 0;
   // Release what a large case needed; keep the small buffers for the next.
   if (pending_capacity_ > kMinPending) {
     std::free(pending_);
@@ -212,8 +255,7 @@ void DiagonalTally::clear() {
     pending_ = scratch_ = nullptr;
     pending_capacity_ = 0;
   }
-  std::free(runs_);
-  runs_ = nullptr;
+  release_sorted_lists();
 }
 
 double pick_ratio(std::int64_t N, DiagonalTally& NEdiags, DiagonalTally& SEdiags) {

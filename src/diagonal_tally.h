@@ -11,9 +11,11 @@ namespace diagonal_picks {
 // A case with few distinct keys is counted in a small open-addressing table
 // that stays in cache. When the keys outgrow it, or a probe runs too long
 // (keys chosen to collide), the tally switches for the rest of the case to
-// sorting: keys are buffered, radix sorted and merged into a sorted list of
-// (key, count) runs. Either way each key costs a bounded amount of work, and
-// memory grows with the number of distinct keys, not with the points.
+// sorting: keys are buffered, radix sorted and merged into two sorted lists,
+// one of the keys seen once (4 bytes each) and one of the keys seen more
+// often with their counts (8 bytes each). Either way each key costs a bounded
+// amount of work, and memory grows with the number of distinct keys, not
+// with the points.
 //
 // Counts are exact up to 2^32 - 1 points on one diagonal.
 class DiagonalTally {
@@ -78,6 +80,7 @@ class DiagonalTally {
   void grow_table();
   void switch_to_sorting();
   void merge_pending();
+  void release_sorted_lists();
 
   Entry* table_;  // 2^kMaxBits entries; the first 2^table_bits_ are in use
   unsigned table_bits_ = kInitialBits;
@@ -88,8 +91,12 @@ class DiagonalTally {
   std::uint32_t* scratch_ = nullptr;  // radix sort buffer, as large as pending_
   std::size_t pending_size_ = 0;
   std::size_t pending_capacity_ = 0;
-  Entry* runs_ = nullptr;  // distinct keys in ascending order, with counts
-  std::size_t runs_size_ = 0;
+  // Keys seen once, and keys seen more often with their counts; both in
+  // ascending order, and no key in both.
+  std::uint32_t* singles_ = nullptr;
+  std::size_t singles_size_ = 0;
+  Entry* multiples_ = nullptr;
+  std::size_t multiples_size_ = 0;
 };
 
 // Adds the point (X, Y) to both tallies. The keys wrap around modulo 2^32
