@@ -36,27 +36,26 @@ T* resize_array(T* data, std::size_t count) {
 }
 
 // Sorts `keys` (with `scratch` of the same size) by their unsigned value and
-// returns whichever of the two buffers holds the sorted keys. Three passes of
-// 11, 11 and 10 bits; a pass whose digit is the same for every key is
-// skipped, so clustered keys cost fewer passes.
+// returns whichever of the two buffers holds the sorted keys. Least
+// significant digit first, 8 bits a pass; a pass whose digit is the same for
+// every key is skipped, so clustered keys cost fewer passes.
 std::uint32_t* radix_sort(std::uint32_t* keys, std::uint32_t* scratch, std::size_t count) {
   if (count < kSmallSort) {
     std::sort(keys, keys + count);
     return keys;
   }
-  constexpr std::array<unsigned, 3> kShifts = {0, 11, 22};
-  constexpr std::size_t kBuckets = std::size_t{1} << 11;
-  std::array<std::array<std::size_t, kBuckets>, 3> histograms{};
+  constexpr unsigned kDigitBits = 8;
+  constexpr unsigned kPasses = 32 / kDigitBits;
+  constexpr std::uint32_t kMask = (1U << kDigitBits) - 1;
+  std::array<std::array<std::size_t, std::size_t{1} << kDigitBits>, kPasses> histograms{};
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint32_t key = keys[i];
-    ++histograms[0][key & 0x7FF];
-    ++histograms[1][(key >> 11) & 0x7FF];
-    ++histograms[2][key >> 22];
+    for (unsigned pass = 0; pass < kPasses; ++pass) ++histograms[pass][(key >> (pass * kDigitBits)) & kMask];
   }
-  for (std::size_t pass = 0; pass < kShifts.size(); ++pass) {
+  for (unsigned pass = 0; pass < kPasses; ++pass) {
     auto& histogram = histograms[pass];
-    const unsigned shift = kShifts[pass];
-    if (histogram[(keys[0] >> shift) & 0x7FF] == count) continue;
+    const unsigned shift = pass * kDigitBits;
+    if (histogram[(keys[0] >> shift) & kMask] == count) continue;
     std::size_t offset = 0;
     for (auto& bucket : histogram) {
       const std::size_t size = bucket;
@@ -65,7 +64,7 @@ std::uint32_t* radix_sort(std::uint32_t* keys, std::uint32_t* scratch, std::size
     }
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint32_t key = keys[i];
-      scratch[histogram[(key >> shift) & 0x7FF]++] = key;
+      scratch[histogram[(key >> shift) & kMask]++] = key;
     }
     std::swap(keys, scratch);
   }

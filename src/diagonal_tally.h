@@ -50,7 +50,7 @@ class DiagonalTally {
     std::uint32_t count;  // 0 marks a free table slot
   };
 
-  static constexpr unsigned kInitialBits = 4;
+  static constexpr unsigned kInitialBits = 6;
   static constexpr unsigned kMaxBits = kMaxTableBits;
   static constexpr unsigned kMaxProbe = 32;
 
