@@ -2,8 +2,9 @@
 // and writes one flushed line per case, but counts nothing. No program with
 // this output contract can do less work on one core.
 
-#include <cstdint>
 #include <unistd.h>
+
+#include <cstdint>
 
 #include "case_loop.h"
 #include "input_reader.h"

@@ -3,11 +3,12 @@
 // process, so that the driver's own memory never counts as the program's.
 // Usage: measure PROGRAM < INPUT > OUTPUT 2> REPORT
 
-#include <chrono>
-#include <cstdio>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

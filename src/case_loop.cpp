@@ -1,9 +1,10 @@
 #include "case_loop.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <unistd.h>
 
 #include "diagonal_tally.h"
 

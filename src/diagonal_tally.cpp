@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "out_of_memory.h"
 
@@ -19,18 +21,49 @@ constexpr std::size_t kSmallSort = 256;
 constexpr std::size_t kMinPending = std::size_t{1} << 15;
 constexpr std::size_t kRunsPerPending = 4;
 
+// A sorting-phase buffer larger than this is released when its case ends;
+// smaller ones are kept, so a stream of small cases makes no system calls.
+constexpr std::size_t kKeptBytes = std::size_t{256} << 10;
+
+// Room before each array for the size of its mapping, keeping the array
+// aligned to a cache line.
+constexpr std::size_t kMappingHeader = 64;
+
+std::size_t mapping_bytes(const void* data) {
+  std::size_t bytes = 0;
+  if (data != nullptr) std::memcpy(&bytes, static_cast<const char*>(data) - kMappingHeader, sizeof bytes);
+  return bytes;
+}
+
+// The large arrays live in page mappings of their own: they grow and shrink
+// by remapping pages, never holding two copies, and released pages go back
+// to the system at once, so a long case cannot fragment the heap. Fresh
+// pages read as zero.
+template <class T>
+T* resize_mapping(T* data, std::size_t count) {
+  static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t wanted = (count * sizeof(T) + kMappingHeader + page - 1) / page * page;
+  const std::size_t current = mapping_bytes(data);
+  if (wanted == current) return data;
+  void* const mapped =
+      data == nullptr
+          ? ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+          : ::mremap(reinterpret_cast<char*>(data) - kMappingHeader, current, wanted, MREMAP_MAYMOVE);
+  if (mapped == MAP_FAILED) out_of_memory();
+  std::memcpy(mapped, &wanted, sizeof wanted);
+  return reinterpret_cast<T*>(static_cast<char*>(mapped) + kMappingHeader);
+}
+
+template <class T>
+void release_mapping(T*& data) {
+  if (data != nullptr) ::munmap(reinterpret_cast<char*>(data) - kMappingHeader, mapping_bytes(data));
+  data = nullptr;
+}
+
+// A temporary array, for rehashing.
 template <class T>
 T* allocate_array(std::size_t count) {
   void* memory = std::malloc(std::max<std::size_t>(count, 1) * sizeof(T));
-  if (memory == nullptr) out_of_memory();
-  return static_cast<T*>(memory);
-}
-
-// Resizes in place where the allocator can (large blocks move by remapping
-// pages, not copying), so growing the runs never holds two copies.
-template <class T>
-T* resize_array(T* data, std::size_t count) {
-  void* memory = std::realloc(data, std::max<std::size_t>(count, 1) * sizeof(T));
   if (memory == nullptr) out_of_memory();
   return static_cast<T*>(memory);
 }
@@ -75,14 +108,13 @@ std::uint32_t* radix_sort(std::uint32_t* keys, std::uint32_t* scratch, std::size
 
 DiagonalTally::DiagonalTally() {
   // Zeroed pages that are never touched cost no resident memory.
-  table_ = static_cast<Entry*>(std::calloc(std::size_t{1} << kMaxBits, sizeof(Entry)));
-  if (table_ == nullptr) out_of_memory();
+  table_ = resize_mapping<Entry>(nullptr, std::size_t{1} << kMaxBits);
 }
 
 DiagonalTally::~DiagonalTally() {
-  std::free(table_);
-  std::free(pending_);
-  std::free(scratch_);
+  release_mapping(table_);
+  release_mapping(pending_);
+  release_mapping(scratch_);
   release_sorted_lists();
 }
 
@@ -130,31 +162,27 @@ void DiagonalTally::grow_table() {
 
 void DiagonalTally::switch_to_sorting() {
   const std::size_t capacity = std::size_t{1} << table_bits_;
-  Entry* const entries = allocate_array<Entry>(table_size_);
-  std::size_t count = 0;
-  for (std::size_t slot = 0; slot < capacity; ++slot) {
-    if (table_[slot].count != 0) entries[count++] = table_[slot];
-  }
-  std::sort(entries, entries + count, [](const Entry& a, const Entry& b) { return a.key < b.key; });
-  singles_ = resize_array(singles_, count);
-  multiples_ = resize_array(multiples_, count);
+  singles_ = resize_mapping(singles_, table_size_);
+  multiples_ = resize_mapping(multiples_, table_size_);
   singles_size_ = multiples_size_ = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (entries[i].count == 1) {
-      singles_[singles_size_++] = entries[i].key;
-    } else {
-      multiples_[multiples_size_++] = entries[i];
+  for (std::size_t slot = 0; slot < capacity; ++slot) {
+    const Entry entry = table_[slot];
+    if (entry.count == 1) {
+      singles_[singles_size_++] = entry.key;
+    } else if (entry.count > 1) {
+      multiples_[multiples_size_++] = entry;
     }
   }
-  std::free(entries);
+  std::sort(singles_, singles_ + singles_size_);
+  std::sort(multiples_, multiples_ + multiples_size_, [](const Entry& a, const Entry& b) { return a.key < b.key; });
   std::memset(table_, 0, capacity * sizeof(Entry));
   table_bits_ = kInitialBits;
   table_size_ = 0;
   sorting_ = true;
   if (pending_capacity_ < kMinPending) {
     pending_capacity_ = kMinPending;
-    pending_ = resize_array(pending_, pending_capacity_);
-    scratch_ = resize_array(scratch_, pending_capacity_);
+    pending_ = resize_mapping(pending_, pending_capacity_);
+    scratch_ = resize_mapping(scratch_, pending_capacity_);
   }
   pending_size_ = 0;
 }
@@ -170,8 +198,8 @@ void DiagonalTally::merge_pending() {
   // unread entry of its list, so nothing is overwritten before it is read.
   const std::size_t singles_end = singles_size_ + distinct;
   const std::size_t multiples_end = multiples_size_ + distinct;
-  singles_ = resize_array(singles_, singles_end);
-  multiples_ = resize_array(multiples_, multiples_end);
+  singles_ = resize_mapping(singles_, singles_end);
+  multiples_ = resize_mapping(multiples_, multiples_end);
   std::size_t single_read = singles_size_;
   std::size_t single_write = singles_end;
   std::size_t multiple_read = multiples_size_;
@@ -209,14 +237,16 @@ void DiagonalTally::merge_pending() {
   }
   singles_size_ = single_read + (singles_end - single_write);
   multiples_size_ = multiple_read + (multiples_end - multiple_write);
-  multiples_ = resize_array(multiples_, multiples_size_);
+  // Return the pages the merge no longer needs.
+  singles_ = resize_mapping(singles_, singles_size_);
+  multiples_ = resize_mapping(multiples_, multiples_size_);
   pending_size_ = 0;
 
   const std::size_t wanted = std::max(kMinPending, (singles_size_ + multiples_size_) / kRunsPerPending);
   if (wanted > pending_capacity_) {
     pending_capacity_ = wanted;
-    pending_ = resize_array(pending_, pending_capacity_);
-    scratch_ = resize_array(scratch_, pending_capacity_);
+    pending_ = resize_mapping(pending_, pending_capacity_);
+    scratch_ = resize_mapping(scratch_, pending_capacity_);
   }
 }
 
@@ -234,10 +264,8 @@ std::uint64_t DiagonalTally::sum_of_squared_counts() {
 }
 
 void DiagonalTally::release_sorted_lists() {
-  std::free(singles_);
-  std::free(multiples_);
-  singles_ = nullptr;
-  multiples_ = nullptr;
+  release_mapping(singles_);
+  release_mapping(multiples_);
   singles_size_ = multiples_size_ = 0;
 }
 
@@ -246,15 +274,15 @@ void DiagonalTally::clear() {
   table_bits_ = kInitialBits;
   table_size_ = 0;
   sorting_ = false;
-  pending_size_ = 0;
+  pending_size_ = singles_size_ = multiples_size_ = 0;
   // Release what a large case needed; keep the small buffers for the next.
-  if (pending_capacity_ > kMinPending) {
-    std::free(pending_);
-    std::free(scratch_);
-    pending_ = scratch_ = nullptr;
+  if (mapping_bytes(pending_) > kKeptBytes) {
+    release_mapping(pending_);
+    release_mapping(scratch_);
     pending_capacity_ = 0;
   }
-  release_sorted_lists();
+  if (mapping_bytes(singles_) > kKeptBytes) release_mapping(singles_);
+  if (mapping_bytes(multiples_) > kKeptBytes) release_mapping(multiples_);
 }
 
 double pick_ratio(std::int64_t N, DiagonalTally& NEdiags, DiagonalTally& SEdiags) {

@@ -1,10 +1,11 @@
 #include "input_reader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <unistd.h>
 
 namespace diagonal_picks {
 namespace {

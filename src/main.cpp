@@ -1,8 +1,9 @@
 // diagonal-picks: for each point set on standard input, the share of ordered
 // picks of two different points that lie on a common grid diagonal.
 
-#include <new>
 #include <unistd.h>
+
+#include <new>
 
 #include "case_loop.h"
 #include "input_reader.h"

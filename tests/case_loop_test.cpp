@@ -1,13 +1,13 @@
 // The case loop and both text formats, in process: input bytes in, output
 // bytes out, with the input cut into blocks of several sizes.
 
+#include "case_loop.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <random>
 #include <string>
-
-#include "case_loop.h"
 
 namespace diagonal_picks {
 namespace {
@@ -34,7 +34,7 @@ TEST(CaseLoop, GoldenCases) {
       {"3 0 0 0 0 0 0\n", "1.3333333333\n"},
       {"3 0 2 1 1 2 0", "0.6666666667\n"},
       {"0\n", "-nan\n"},
-      {"0", ""},                // a count that ends the input is not a case
+      {"0", ""},  // a count that ends the input is not a case
       {"1 5 5\n7", "0.0000000000\n"},
       {"-3\n1\n5 5\n", "0.6666666667\n0.0000000000\n"},
       {"-1 ", "2.0000000000\n"},

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Runs the built executable as a user would: bytes in, then exact bytes out,
 # exit status 0 and nothing on standard error.
-# Usage: end_to_end.sh PATH/TO/diagonal-picks EXAMPLES_DIR
+# Usage: end_to_end.sh PATH/TO/diagonal-picks EXAMPLES_DIR [--no-memory-limit]
+# (--no-memory-limit for sanitizer builds, which cannot run under ulimit -v)
 set -u
 program=$1
 examples=$2
+memory_limit_test=1
+[[ ${3:-} == --no-memory-limit ]] && memory_limit_test=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
@@ -45,6 +48,66 @@ check "carriage returns and signs" "+2\r\n+0 -0\r\n+1 +1\r\n" "0.5000000000\n"
 check "count glued to letters" "12abc" "-0.1666666667\n"
 check "huge count, short input" "1000000000000000000 1 1" "0.3618501904\n"
 check "arguments are ignored" "1 0 0\n" "0.0000000000\n" 0 "--help"
+
+# Hostile input: limits of both number types, overflow, short input, bytes
+# that are not text.
+check "count at the 64-bit maximum" "9223372036854775807 0 0\n" "4.0000000000\n"
+check "count at the 64-bit minimum" "-9223372036854775808\n" "-nan\n"
+check "count beyond the 64-bit maximum" "9223372036854775808 0 0\n1 0 0\n" ""
+check "count beyond the 64-bit minimum" "-9223372036854775809 0 0\n1 0 0\n" ""
+check "count above 2^31, short input" "3000000000 1 2\n" "-0.0000000007\n"
+check "coordinates at the 32-bit limits" "2 2147483647 -2147483648 -2147483648 2147483647\n" "0.5000000000\n"
+check "coordinate beyond the 32-bit maximum" "2 0 0 2147483648 0\n1 0 0\n" "-0.5000000000\n"
+check "coordinate beyond the 32-bit minimum" "2 0 0 0 -2147483649\n1 0 0\n" "-0.5000000000\n"
+check "NUL byte in a case" "1\0 5 5\n" "-2.0000000000\n"
+check "NUL byte after a case" "1 5 5\0" "0.0000000000\n"
+
+# Random bytes: any output is ratio lines only, and the run ends normally.
+head -c 200000 /dev/urandom >"$work/garbage"
+if timeout 20 "$program" <"$work/garbage" >"$work/out" 2>"$work/err" && [[ ! -s "$work/err" ]] &&
+  ! grep -qvE '^(-?[0-9]+\.[0-9]{10}|-?nan)$' "$work/out"; then
+  passed=$((passed + 1))
+else
+  fail "random bytes"
+fi
+
+# A closed standard input reads as an empty one.
+if [[ -z $(timeout 20 "$program" <&- 2>&1) ]]; then passed=$((passed + 1)); else fail "closed standard input"; fi
+
+# Output that cannot be written is not detected: the run goes on to the end.
+printf '1 0 0\n2 0 0 1 1\n' >"$work/in"
+if timeout 20 "$program" <"$work/in" >/dev/full 2>"$work/err" && [[ ! -s "$work/err" ]]; then
+  passed=$((passed + 1))
+else
+  fail "standard output on /dev/full"
+fi
+
+# Long runs of white space and of leading zeros take linear time.
+{ printf '1 '; head -c 100000000 /dev/zero | tr '\0' ' '; printf '5 5 '; } >"$work/in"
+check_file() {
+  local name=$1 want=$2
+  if [[ $(timeout 60 "$program" <"$work/in" 2>&1) == "$want" ]]; then passed=$((passed + 1)); else fail "$name"; fi
+}
+check_file "100 MB of white space" 0.0000000000
+{ printf '1 '; head -c 100000 /dev/zero | tr '\0' 0; printf '5 -'; head -c 100000 /dev/zero | tr '\0' 0; printf '5 '; } >"$work/in"
+check_file "100,000 leading zeros" 0.0000000000
+
+# Memory runs out in the middle of a large case: exit status 1 with one line
+# on standard error, no core dump, and the earlier lines intact.
+if [[ $memory_limit_test == 1 ]]; then
+  (
+    ulimit -v 100000 -c 0
+    { printf '1 0 0\n'; awk 'BEGIN { print 20000000; for (i = 0; i < 20000000; i++) print i, 3 * i }'; } |
+      timeout 60 "$program" >"$work/out" 2>"$work/err"
+    echo $? >"$work/status"
+  )
+  if [[ $(cat "$work/status") == 1 && $(cat "$work/out") == 0.0000000000 &&
+    $(cat "$work/err") == "diagonal-picks: out of memory" ]]; then
+    passed=$((passed + 1))
+  else
+    fail "memory exhausted: status $(cat "$work/status"), output $(head -c 100 "$work/out"), error $(head -c 100 "$work/err")"
+  fi
+fi
 
 # The bundled example.
 if cmp -s <("$program" <"$examples/points.txt" 2>&1) "$examples/points.expected"; then

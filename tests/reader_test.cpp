@@ -5,73 +5,23 @@
 
 #include <cstdint>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "input_reader.h"
+#include "support/reference_models.h"
 
 namespace diagonal_picks {
 namespace {
 
-struct Step {
-  ReadStatus status;
-  std::int64_t value;  // meaningful unless failed
-  bool operator==(const Step&) const = default;
-};
-
-void PrintTo(const Step& step, std::ostream* os) {
-  static const char* const kNames[] = {"ok", "ok_at_end", "failed"};
-  *os << kNames[static_cast<int>(step.status)] << ' ' << step.value;
-}
-
-// Alternates 64-bit and 32-bit reads, as the case loop does for a count and
-// a coordinate, until a read fails.
-template <class Read64, class Read32>
-std::vector<Step> read_all(Read64 read64, Read32 read32) {
-  std::vector<Step> steps;
-  for (int i = 0; steps.empty() || steps.back().status != ReadStatus::failed; ++i) {
-    Step step{ReadStatus::failed, 0};
-    if (i % 2 == 0) {
-      step.status = read64(step.value);
-    } else {
-      std::int32_t value = 0;
-      step.status = read32(value);
-      step.value = value;
-    }
-    if (step.status == ReadStatus::failed) step.value = 0;
-    steps.push_back(step);
-  }
-  return steps;
-}
-
-std::vector<Step> read_with_stream(const std::string& text) {
-  std::istringstream stream(text);
-  const auto status = [&stream] {
-    if (stream.fail()) return ReadStatus::failed;
-    return stream.eof() ? ReadStatus::ok_at_end : ReadStatus::ok;
-  };
-  return read_all(
-      [&](std::int64_t& value) {
-        stream >> value;
-        return status();
-      },
-      [&](std::int32_t& value) {
-        stream >> value;
-        return status();
-      });
-}
-
-std::vector<Step> read_with_reader(const std::string& text, std::size_t chunk_size) {
-  InputReader reader(text, chunk_size);
-  return read_all([&](std::int64_t& value) { return reader.read_int64(value); },
-                  [&](std::int32_t& value) { return reader.read_int32(value); });
-}
+using reference::read_with_reader;
+using reference::read_with_stream;
+using reference::ReadStep;
 
 void expect_same_as_stream(const std::string& text) {
-  const std::vector<Step> expected = read_with_stream(text);
-  for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{64},
-                            std::size_t{1} << 20}) {
+  const std::vector<ReadStep> expected = read_with_stream(text);
+  for (std::size_t chunk :
+       {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{64}, std::size_t{1} << 20}) {
     ASSERT_EQ(read_with_reader(text, chunk), expected) << "input \"" << text << "\", chunk " << chunk;
   }
 }
@@ -109,7 +59,7 @@ TEST(Reader, MatchesStreamOnBoundaries) {
 TEST(Reader, MatchesStreamOnRandomTokenStreams) {
   std::mt19937_64 random(12345);
   const std::vector<std::string> separators = {" ", "\t", "\n", "\v", "\f", "\r", "\r\n", "   ", ""};
-  const std::vector<std::string> garbage = {"x", ".", "+", "-", "--1", "+-2", "0x", "#", std::string(1, '\0'),
+  const std::vector<std::string> garbage = {"x",    ".", "+", "-", "--1", "+-2", "0x", "#", std::string(1, '\0'),
                                             "\x80", "e5"};
   const auto pick = [&random](const std::vector<std::string>& from) {
     return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)];

@@ -5,39 +5,24 @@
 
 #include <cmath>
 #include <cstdint>
-#include <map>
 #include <random>
 #include <utility>
 #include <vector>
 
 #include "diagonal_tally.h"
+#include "support/reference_models.h"
 
 namespace diagonal_picks {
 namespace {
 
-using Points = std::vector<std::pair<std::int32_t, std::int32_t>>;
+using reference::brute_force_ratio;
+using reference::Points;
 
 double ratio_of(const Points& points, std::int64_t N) {
   DiagonalTally NEdiags;
   DiagonalTally SEdiags;
   for (const auto& [X, Y] : points) add_point(NEdiags, SEdiags, X, Y);
   return pick_ratio(N, NEdiags, SEdiags);
-}
-
-// Every ordered pair of two different entries, once per shared diagonal.
-double brute_force_ratio(const Points& points) {
-  std::int64_t picks = 0;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    for (std::size_t j = 0; j < points.size(); ++j) {
-      if (i == j) continue;
-      const auto [xi, yi] = points[i];
-      const auto [xj, yj] = points[j];
-      picks += (std::int64_t{yi} - xi == std::int64_t{yj} - xj) ? 1 : 0;
-      picks += (std::int64_t{xi} + yi == std::int64_t{xj} + yj) ? 1 : 0;
-    }
-  }
-  const auto n = static_cast<std::int64_t>(points.size());
-  return static_cast<double>(picks) / static_cast<double>(n * n);
 }
 
 TEST(Ratio, WorkedValues) {
@@ -85,18 +70,9 @@ TEST(Ratio, KeysWrapAtThe32BitLimits) {
   EXPECT_EQ(ratio_of(points, 4), 6.0 / 16.0);
 }
 
-// Sum of squared counts, the way the program's first version counted.
-std::uint64_t model_sum(const std::vector<std::int32_t>& keys) {
-  std::map<std::int32_t, std::uint64_t> counts;
-  for (const std::int32_t key : keys) ++counts[key];
-  std::uint64_t sum = 0;
-  for (const auto& [key, count] : counts) sum += count * count;
-  return sum;
-}
-
 void expect_tally_matches_model(const std::vector<std::int32_t>& keys, DiagonalTally& tally) {
   for (const std::int32_t key : keys) tally.add(key);
-  EXPECT_EQ(tally.sum_of_squared_counts(), model_sum(keys)) << keys.size() << " keys";
+  EXPECT_EQ(tally.sum_of_squared_counts(), reference::map_sum_of_squares(keys)) << keys.size() << " keys";
   tally.clear();
 }
 
@@ -110,7 +86,8 @@ TEST(Tally, MatchesMapOnLargeAndStructuredKeySets) {
       for (const unsigned low_zero_bits : {0U, 11U, 20U}) {
         std::vector<std::int32_t> keys(size);
         for (auto& key : keys) {
-          const auto value = static_cast<std::uint32_t>(distinct_bits == 32 ? random() : random() % (1U << distinct_bits));
+          const auto value =
+              static_cast<std::uint32_t>(distinct_bits == 32 ? random() : random() % (1U << distinct_bits));
           key = static_cast<std::int32_t>(value << low_zero_bits);
         }
         expect_tally_matches_model(keys, tally);

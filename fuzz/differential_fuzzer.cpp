@@ -1,0 +1,72 @@
+// Differential fuzz target. The reader must agree with std::istream
+// extraction on the raw bytes; the tallies must agree with a direct pair
+// count (small sets) or an ordered map (large ones) on points decoded from
+// the bytes.
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "diagonal_tally.h"
+#include "support/reference_models.h"
+
+namespace {
+
+using diagonal_picks::reference::Points;
+
+void check_reader(std::string_view text, std::size_t chunk_size) {
+  namespace reference = diagonal_picks::reference;
+  if (reference::read_with_reader(text, chunk_size) != reference::read_with_stream(text)) std::abort();
+}
+
+// Each 9-byte record is a point and a repeat count: it adds up to 256
+// points along a diagonal step, so short inputs can still outgrow the table.
+Points decode_points(const std::uint8_t* data, std::size_t size) {
+  Points points;
+  for (; size >= 9; data += 9, size -= 9) {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::memcpy(&x, data, 4);
+    std::memcpy(&y, data + 4, 4);
+    const unsigned repeat = data[8];
+    for (unsigned i = 0; i <= repeat; ++i) {
+      points.emplace_back(x, y);
+      x = static_cast<std::int32_t>(static_cast<std::uint32_t>(x) + 1);
+    }
+  }
+  return points;
+}
+
+void check_tallies(const Points& points) {
+  diagonal_picks::DiagonalTally NEdiags;
+  diagonal_picks::DiagonalTally SEdiags;
+  for (const auto& [X, Y] : points) diagonal_picks::add_point(NEdiags, SEdiags, X, Y);
+  if (points.size() <= 300) {
+    const auto N = static_cast<std::int64_t>(points.size());
+    const double ratio = diagonal_picks::pick_ratio(N, NEdiags, SEdiags);
+    const double expected = diagonal_picks::reference::brute_force_ratio(points);
+    if (points.empty() ? !std::isnan(ratio) : ratio != expected) std::abort();
+    return;
+  }
+  std::vector<std::int32_t> ne_keys;
+  std::vector<std::int32_t> se_keys;
+  for (const auto& [X, Y] : points) {
+    // The keys wrap around modulo 2^32, as the tallies' keys do.
+    ne_keys.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(Y) - static_cast<std::uint32_t>(X)));
+    se_keys.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(X) + static_cast<std::uint32_t>(Y)));
+  }
+  if (NEdiags.sum_of_squared_counts() != diagonal_picks::reference::map_sum_of_squares(ne_keys)) std::abort();
+  if (SEdiags.sum_of_squared_counts() != diagonal_picks::reference::map_sum_of_squares(se_keys)) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  check_reader(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), 1 + data[0] % 16);
+  check_tallies(decode_points(data, size));
+  return 0;
+}

@@ -1,0 +1,102 @@
+// Independent models that the tests and the fuzzers check the program
+// against: formatted stream extraction for reading, and a direct count of
+// every ordered pair for the ratio.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "input_reader.h"
+
+namespace diagonal_picks::reference {
+
+struct ReadStep {
+  ReadStatus status;
+  std::int64_t value;  // 0 when the read failed
+  bool operator==(const ReadStep&) const = default;
+};
+
+inline void PrintTo(const ReadStep& step, std::ostream* os) {
+  static const char* const kNames[] = {"ok", "ok_at_end", "failed"};
+  *os << kNames[static_cast<int>(step.status)] << ' ' << step.value;
+}
+
+// Alternates 64-bit and 32-bit reads, as the case loop does for a count and
+// a coordinate, up to the first failed read.
+template <class Read64, class Read32>
+std::vector<ReadStep> read_alternating(Read64 read64, Read32 read32) {
+  std::vector<ReadStep> steps;
+  for (int i = 0; steps.empty() || steps.back().status != ReadStatus::failed; ++i) {
+    ReadStep step{ReadStatus::failed, 0};
+    if (i % 2 == 0) {
+      step.status = read64(step.value);
+    } else {
+      std::int32_t value = 0;
+      step.status = read32(value);
+      step.value = value;
+    }
+    if (step.status == ReadStatus::failed) step.value = 0;
+    steps.push_back(step);
+  }
+  return steps;
+}
+
+// The reference: std::istream formatted extraction in the classic locale.
+inline std::vector<ReadStep> read_with_stream(std::string_view text) {
+  std::istringstream stream{std::string(text)};
+  const auto status = [&stream] {
+    if (stream.fail()) return ReadStatus::failed;
+    return stream.eof() ? ReadStatus::ok_at_end : ReadStatus::ok;
+  };
+  return read_alternating(
+      [&](std::int64_t& value) {
+        stream >> value;
+        return status();
+      },
+      [&](std::int32_t& value) {
+        stream >> value;
+        return status();
+      });
+}
+
+inline std::vector<ReadStep> read_with_reader(std::string_view text, std::size_t chunk_size) {
+  InputReader reader(text, chunk_size);
+  return read_alternating([&](std::int64_t& value) { return reader.read_int64(value); },
+                          [&](std::int32_t& value) { return reader.read_int32(value); });
+}
+
+using Points = std::vector<std::pair<std::int32_t, std::int32_t>>;
+
+// Every ordered pair of two different entries, once per shared diagonal,
+// over all N * N ordered picks.
+inline double brute_force_ratio(const Points& points) {
+  std::int64_t picks = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    for (std::size_t j = 0; j < points.size(); ++j) {
+      if (i == j) continue;
+      const auto [xi, yi] = points[i];
+      const auto [xj, yj] = points[j];
+      picks += (std::int64_t{yi} - xi == std::int64_t{yj} - xj) ? 1 : 0;
+      picks += (std::int64_t{xi} + yi == std::int64_t{xj} + yj) ? 1 : 0;
+    }
+  }
+  const auto n = static_cast<std::int64_t>(points.size());
+  return static_cast<double>(picks) / static_cast<double>(n * n);
+}
+
+// Sum of squared counts per key, counted in an ordered map.
+inline std::uint64_t map_sum_of_squares(const std::vector<std::int32_t>& keys) {
+  std::map<std::int32_t, std::uint64_t> counts;
+  for (const std::int32_t key : keys) ++counts[key];
+  std::uint64_t sum = 0;
+  for (const auto& [key, count] : counts) sum += count * count;
+  return sum;
+}
+
+}  // namespace diagonal_picks::reference
