@@ -16,6 +16,11 @@ namespace {
 
 class Writer {
  public:
+  Writer() = default;
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+  Writer(Writer&&) = delete;
+  Writer& operator=(Writer&&) = delete;
   ~Writer() { flush(); }
   void number(std::int64_t value, char after) {
     if (buffer_.size() > (1 << 20)) flush();

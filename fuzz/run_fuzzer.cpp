@@ -11,10 +11,11 @@
 
 namespace {
 
-// Every line is a ratio in fixed notation with ten decimals, or a NaN.
+// Every line is a ratio in fixed notation with ten decimals, or a NaN, or
+// (for counts whose square wraps around to 0) an infinity.
 bool is_ratio_line(std::string_view line) {
-  if (line == "nan" || line == "-nan") return true;
   if (!line.empty() && line.front() == '-') line.remove_prefix(1);
+  if (line == "nan" || line == "inf") return true;
   const std::size_t point = line.find('.');
   if (point == 0 || point == std::string_view::npos || line.size() - point - 1 != 10) return false;
   for (std::size_t i = 0; i < line.size(); ++i) {

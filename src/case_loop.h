@@ -11,6 +11,11 @@ namespace diagonal_picks {
 // Receives the output, one complete line (with its line feed) per case.
 class LineSink {
  public:
+  LineSink() = default;
+  LineSink(const LineSink&) = delete;
+  LineSink& operator=(const LineSink&) = delete;
+  LineSink(LineSink&&) = delete;
+  LineSink& operator=(LineSink&&) = delete;
   virtual ~LineSink() = default;
   virtual void write_line(std::string_view line) = 0;
 };

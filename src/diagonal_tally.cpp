@@ -1,12 +1,13 @@
 #include "diagonal_tally.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "out_of_memory.h"
 
@@ -45,10 +46,9 @@ T* resize_mapping(T* data, std::size_t count) {
   const std::size_t wanted = (count * sizeof(T) + kMappingHeader + page - 1) / page * page;
   const std::size_t current = mapping_bytes(data);
   if (wanted == current) return data;
-  void* const mapped =
-      data == nullptr
-          ? ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-          : ::mremap(reinterpret_cast<char*>(data) - kMappingHeader, current, wanted, MREMAP_MAYMOVE);
+  void* const mapped = data == nullptr
+                           ? ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                           : ::mremap(reinterpret_cast<char*>(data) - kMappingHeader, current, wanted, MREMAP_MAYMOVE);
   if (mapped == MAP_FAILED) out_of_memory();
   std::memcpy(mapped, &wanted, sizeof wanted);
   return reinterpret_cast<T*>(static_cast<char*>(mapped) + kMappingHeader);
@@ -106,10 +106,8 @@ std::uint32_t* radix_sort(std::uint32_t* keys, std::uint32_t* scratch, std::size
 
 }  // namespace
 
-DiagonalTally::DiagonalTally() {
-  // Zeroed pages that are never touched cost no resident memory.
-  table_ = resize_mapping<Entry>(nullptr, std::size_t{1} << kMaxBits);
-}
+// Zeroed pages that are never touched cost no resident memory.
+DiagonalTally::DiagonalTally() : table_(resize_mapping<Entry>(nullptr, std::size_t{1} << kMaxBits)) {}
 
 DiagonalTally::~DiagonalTally() {
   release_mapping(table_);
@@ -137,7 +135,7 @@ void DiagonalTally::grow_table() {
   const std::size_t old_capacity = std::size_t{1} << table_bits_;
   // The whole table array exists already, so rehash through a copy of the
   // occupied entries.
-  Entry* const entries = allocate_array<Entry>(table_size_);
+  auto* const entries = allocate_array<Entry>(table_size_);
   std::size_t count = 0;
   for (std::size_t slot = 0; slot < old_capacity; ++slot) {
     if (table_[slot].count != 0) entries[count++] = table_[slot];

@@ -24,6 +24,8 @@ class DiagonalTally {
   ~DiagonalTally();
   DiagonalTally(const DiagonalTally&) = delete;
   DiagonalTally& operator=(const DiagonalTally&) = delete;
+  DiagonalTally(DiagonalTally&&) = delete;
+  DiagonalTally& operator=(DiagonalTally&&) = delete;
 
   // Counts one more point on the diagonal `key`.
   void add(std::int32_t key) {

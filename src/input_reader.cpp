@@ -26,11 +26,12 @@ InputReader::InputReader(int fd)
 }
 
 InputReader::InputReader(std::string_view bytes, std::size_t chunk_size)
-    : chunk_size_(std::clamp<std::size_t>(chunk_size, 1, kBlockSize)) {
-  buffer_.reset(new char[chunk_size_ + kPadding]);
+    : buffer_(new char[std::clamp<std::size_t>(chunk_size, 1, kBlockSize) + kPadding]),
+      pos_(buffer_.get()),
+      end_(buffer_.get()),
+      source_(bytes),
+      chunk_size_(std::clamp<std::size_t>(chunk_size, 1, kBlockSize)) {
   buffer_[0] = '\0';
-  pos_ = end_ = buffer_.get();
-  source_ = bytes;
 }
 
 // Called only when every buffered byte has been consumed.
