@@ -284,14 +284,16 @@ void DiagonalTally::clear() {
 }
 
 double pick_ratio(std::int64_t N, DiagonalTally& NEdiags, DiagonalTally& SEdiags) {
+  // Unsigned arithmetic wraps where signed would overflow; converting back
+  // to signed is modular, so wherever nothing overflows the values are
+  // exactly the signed ones.
   const auto n = static_cast<std::uint64_t>(N);
-  std::uint64_t resultativePicks = NEdiags.sum_of_squared_counts() + SEdiags.sum_of_squared_counts();
-  resultativePicks -= n + n;
-  const std::uint64_t celkem = n * n;
-  // Converting to signed is modular, so the quotient of the wrapped values is
-  // what signed 64-bit arithmetic would give wherever it does not overflow.
-  return static_cast<double>(static_cast<std::int64_t>(resultativePicks)) /
-         static_cast<double>(static_cast<std::int64_t>(celkem));
+  const std::uint64_t ne = NEdiags.sum_of_squared_counts();
+  const std::uint64_t se = SEdiags.sum_of_squared_counts();
+  const auto resultativePicks = static_cast<std::int64_t>(ne + se - (n + n));
+  const auto celkem = static_cast<std::int64_t>(n * n);
+  const double result = static_cast<double>(resultativePicks) / static_cast<double>(celkem);
+  return result;
 }
 
 }  // namespace diagonal_picks

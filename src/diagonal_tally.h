@@ -89,7 +89,7 @@ class DiagonalTally {
   std::size_t table_size_ = 0;
 
   bool sorting_ = false;
-  std::uint32_t* pending_ = nullptr;  // keys not yet merged into the runs
+  std::uint32_t* pending_ = nullptr;  // keys not yet merged into the lists
   std::uint32_t* scratch_ = nullptr;  // radix sort buffer, as large as pending_
   std::size_t pending_size_ = 0;
   std::size_t pending_capacity_ = 0;
@@ -106,8 +106,10 @@ class DiagonalTally {
 inline void add_point(DiagonalTally& NEdiags, DiagonalTally& SEdiags, std::int32_t X, std::int32_t Y) {
   const auto x = static_cast<std::uint32_t>(X);
   const auto y = static_cast<std::uint32_t>(Y);
-  NEdiags.add(static_cast<std::int32_t>(y - x));
-  SEdiags.add(static_cast<std::int32_t>(x + y));
+  const auto NEdiag = static_cast<std::int32_t>(y - x);
+  const auto SEdiag = static_cast<std::int32_t>(x + y);
+  NEdiags.add(NEdiag);
+  SEdiags.add(SEdiag);
 }
 
 // The share of the N * N ordered picks that are picks of two different points
