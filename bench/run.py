@@ -43,6 +43,8 @@ def main():
     parser.add_argument("--no-baseline", action="store_true", help="skip the slow baseline")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-bench"))
     args = parser.parse_args()
+    if args.runs < 3:
+        parser.error("--runs must be at least 3: a median of fewer runs says little on a shared machine")
 
     build = args.build_dir
     subprocess.run(["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
