@@ -58,7 +58,7 @@ std::vector<std::uint32_t> colliding_keys(std::uint32_t seed_key, std::size_t co
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: generate W|D|S|T|A11|A16|A20|ASC|EQ|COLLIDE [SCALE]\n");
+    std::fprintf(stderr, "usage: generate W|D|S|T|A11|A16|A20|ASC|EQ|COLLIDE|SMALLCOLLIDE [SCALE]\n");
     return 2;
   }
   const std::string_view workload = argv[1];
@@ -103,6 +103,18 @@ int main(int argc, char** argv) {
       const auto sum = static_cast<std::int32_t>(keys[static_cast<std::size_t>(i) % keys.size()]);
       const std::int64_t x = uniform(1000000);
       out.point(x, std::int64_t{sum} - x);
+    }
+  } else if (workload == "SMALLCOLLIDE") {
+    // Many small cases, each with 40 points whose keys X + Y share one home
+    // slot, so that every case leaves the table for sorting.
+    const std::vector<std::uint32_t> keys = colliding_keys(1, 40);
+    const std::int64_t cases = scaled(2.5e5);
+    for (std::int64_t c = 0; c < cases; ++c) {
+      out.number(static_cast<std::int64_t>(keys.size()), '\n');
+      for (const std::uint32_t key : keys) {
+        const std::int64_t x = uniform(1000);
+        out.point(x, std::int64_t{key} - x);
+      }
     }
   } else {
     std::fprintf(stderr, "generate: unknown workload %s\n", argv[1]);

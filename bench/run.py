@@ -15,8 +15,9 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WORKLOADS = ["W", "D", "S", "T", "A11", "A16", "A20", "ASC", "EQ", "COLLIDE"]
-POINT_WORKLOADS = {"W", "A11", "A16", "A20", "ASC", "EQ", "COLLIDE"}  # one case, as many points as W
+WORKLOADS = ["W", "D", "S", "T", "A11", "A16", "A20", "ASC", "EQ", "COLLIDE", "SMALLCOLLIDE"]
+# As many points as W, so their times compare with W's.
+POINT_WORKLOADS = {"W", "A11", "A16", "A20", "ASC", "EQ", "COLLIDE", "SMALLCOLLIDE"}
 
 
 def run_once(measure, program, input_path, output_path):
@@ -83,12 +84,12 @@ def main():
         rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory))
 
     names = list(programs)
-    header = f"{'workload':9}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
+    header = f"{'workload':12}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
     header += f"{'x floor':>9}" + (f"{'vs baseline':>13}" if "baseline" in names else "")
     print(header)
     w_time = next((t["diagonal-picks"] for w, t, _ in rows if w == "W"), None)
     for workload, median, memory in rows:
-        line = f"{workload:9}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
+        line = f"{workload:12}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
         line += f"{median['diagonal-picks'] / median['floor']:9.2f}"
         if "baseline" in names:
             line += f"{median['baseline'] / median['diagonal-picks']:12.1f}x"
