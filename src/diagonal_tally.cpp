@@ -143,19 +143,22 @@ void DiagonalTally::grow_table() {
   std::memset(table_, 0, old_capacity * sizeof(Entry));
   ++table_bits_;
   const std::size_t mask = (std::size_t{1} << table_bits_) - 1;
-  bool probe_too_long = false;
   for (std::size_t i = 0; i < count; ++i) {
     std::size_t slot = home_slot(entries[i].key);
-    unsigned probe = 0;
-    while (table_[slot].count != 0) {
-      slot = (slot + 1) & mask;
-      ++probe;
+    for (unsigned probe = 0; table_[slot].count != 0; ++probe, slot = (slot + 1) & mask) {
+      if (probe == kMaxProbe) {
+        // A flooded hash: count these keys by sorting instead, from a copy
+        // packed at the front of the table, so that rehashing stays linear.
+        std::memset(table_, 0, (mask + 1) * sizeof(Entry));
+        std::memcpy(table_, entries, count * sizeof(Entry));
+        std::free(entries);
+        switch_to_sorting();
+        return;
+      }
     }
-    probe_too_long |= probe >= kMaxProbe;
     table_[slot] = entries[i];
   }
   std::free(entries);
-  if (probe_too_long) switch_to_sorting();
 }
 
 void DiagonalTally::switch_to_sorting() {
