@@ -54,9 +54,8 @@ void check_tallies(const Points& points) {
   std::vector<std::int32_t> ne_keys;
   std::vector<std::int32_t> se_keys;
   for (const auto& [X, Y] : points) {
-    // The keys wrap around modulo 2^32, as the tallies' keys do.
-    ne_keys.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(Y) - static_cast<std::uint32_t>(X)));
-    se_keys.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(X) + static_cast<std::uint32_t>(Y)));
+    ne_keys.push_back(static_cast<std::int32_t>(diagonal_picks::reference::ne_key(X, Y)));
+    se_keys.push_back(static_cast<std::int32_t>(diagonal_picks::reference::se_key(X, Y)));
   }
   if (NEdiags.sum_of_squared_counts() != diagonal_picks::reference::map_sum_of_squares(ne_keys)) std::abort();
   if (SEdiags.sum_of_squared_counts() != diagonal_picks::reference::map_sum_of_squares(se_keys)) std::abort();

@@ -73,6 +73,15 @@ inline std::vector<ReadStep> read_with_reader(std::string_view text, std::size_t
 
 using Points = std::vector<std::pair<std::int32_t, std::int32_t>>;
 
+// The diagonal keys, taken modulo 2^32 where Y - X or X + Y leaves the
+// 32-bit range, as the program defines them.
+inline std::uint32_t ne_key(std::int32_t x, std::int32_t y) {
+  return static_cast<std::uint32_t>(y) - static_cast<std::uint32_t>(x);
+}
+inline std::uint32_t se_key(std::int32_t x, std::int32_t y) {
+  return static_cast<std::uint32_t>(x) + static_cast<std::uint32_t>(y);
+}
+
 // Every ordered pair of two different entries, once per shared diagonal,
 // over all N * N ordered picks.
 inline double brute_force_ratio(const Points& points) {
@@ -82,8 +91,8 @@ inline double brute_force_ratio(const Points& points) {
       if (i == j) continue;
       const auto [xi, yi] = points[i];
       const auto [xj, yj] = points[j];
-      picks += (std::int64_t{yi} - xi == std::int64_t{yj} - xj) ? 1 : 0;
-      picks += (std::int64_t{xi} + yi == std::int64_t{xj} + yj) ? 1 : 0;
+      picks += ne_key(xi, yi) == ne_key(xj, yj) ? 1 : 0;
+      picks += se_key(xi, yi) == se_key(xj, yj) ? 1 : 0;
     }
   }
   const auto n = static_cast<std::int64_t>(points.size());
