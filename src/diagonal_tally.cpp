@@ -16,11 +16,11 @@ namespace {
 
 // Below this many pending keys a comparison sort beats three radix passes.
 constexpr std::size_t kSmallSort = 256;
-// The pending buffer holds at least this many keys, and at least a quarter
-// of the runs, so that merging stays linear overall without holding as many
-// unmerged keys as there are runs.
+// The pending buffer holds at least this many keys, and at least as many as
+// the lists, so a merge costs no more than the keys it brings in; a smaller
+// buffer saves memory but costs more merges.
 constexpr std::size_t kMinPending = std::size_t{1} << 15;
-constexpr std::size_t kRunsPerPending = 4;
+constexpr std::size_t kRunsPerPending = 1;
 
 // A sorting-phase buffer larger than this is released when its case ends;
 // smaller ones are kept, so a stream of small cases makes no system calls.
