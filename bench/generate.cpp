@@ -58,7 +58,7 @@ std::vector<std::uint32_t> colliding_keys(std::uint32_t seed_key, std::size_t co
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: generate W|D|S|T|A11|A16|A20|ASC|EQ|COLLIDE|SMALLCOLLIDE [SCALE]\n");
+    std::fprintf(stderr, "usage: generate W|D|S|T|A11|A16|A20|ASC|DESC|EQ|COLLIDE|SMALLCOLLIDE [SCALE]\n");
     return 2;
   }
   const std::string_view workload = argv[1];
@@ -91,6 +91,9 @@ int main(int argc, char** argv) {
   } else if (workload == "ASC") {
     out.number(points, '\n');
     for (std::int64_t i = 0; i < points; ++i) out.point(i, 2 * i);  // keys i and 3i, ascending
+  } else if (workload == "DESC") {
+    out.number(points, '\n');
+    for (std::int64_t i = 0; i < points; ++i) out.point(-i, -2 * i);  // keys -i and -3i, descending
   } else if (workload == "EQ") {
     out.number(points, '\n');
     for (std::int64_t i = 0; i < points; ++i) out.point(7, 7);
