@@ -120,7 +120,8 @@ DiagonalTally::~DiagonalTally() {
   release_mapping(table_);
   release_mapping(pending_);
   release_mapping(scratch_);
-  release_sorted_lists();
+  release_mapping(singles_);
+  release_mapping(multiples_);
 }
 
 bool DiagonalTally::insert_into_table(std::uint32_t key, std::size_t free_slot) {
@@ -187,12 +188,17 @@ void DiagonalTally::switch_to_sorting() {
   table_bits_ = kInitialBits;
   table_size_ = 0;
   sorting_ = true;
-  if (pending_capacity_ < kMinPending) {
-    pending_capacity_ = kMinPending;
-    pending_ = resize_mapping(pending_, pending_capacity_);
-    scratch_ = resize_mapping(scratch_, pending_capacity_);
-  }
+  reserve_pending(kMinPending);
   pending_size_ = 0;
+}
+
+// Grows the pending buffer, and the radix sort's scratch with it, to hold at
+// least `keys` keys.
+void DiagonalTally::reserve_pending(std::size_t keys) {
+  if (keys <= pending_capacity_) return;
+  pending_capacity_ = keys;
+  pending_ = resize_mapping(pending_, keys);
+  scratch_ = resize_mapping(scratch_, keys);
 }
 
 // Sorts the pending keys and merges them, counted, into the two lists.
@@ -250,12 +256,7 @@ void DiagonalTally::merge_pending() {
   multiples_ = resize_mapping(multiples_, multiples_size_);
   pending_size_ = 0;
 
-  const std::size_t wanted = std::max(kMinPending, (singles_size_ + multiples_size_) / kRunsPerPending);
-  if (wanted > pending_capacity_) {
-    pending_capacity_ = wanted;
-    pending_ = resize_mapping(pending_, pending_capacity_);
-    scratch_ = resize_mapping(scratch_, pending_capacity_);
-  }
+  reserve_pending((singles_size_ + multiples_size_) / kRunsPerPending);
 }
 
 std::uint64_t DiagonalTally::sum_of_squared_counts() {
@@ -269,12 +270,6 @@ std::uint64_t DiagonalTally::sum_of_squared_counts() {
     std::for_each(table_, table_ + (std::size_t{1} << table_bits_), add_square);
   }
   return sum;
-}
-
-void DiagonalTally::release_sorted_lists() {
-  release_mapping(singles_);
-  release_mapping(multiples_);
-  singles_size_ = multiples_size_ = 0;
 }
 
 void DiagonalTally::clear() {

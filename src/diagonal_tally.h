@@ -82,7 +82,7 @@ class DiagonalTally {
   void grow_table();
   void switch_to_sorting();
   void merge_pending();
-  void release_sorted_lists();
+  void reserve_pending(std::size_t keys);
 
   Entry* table_;  // 2^kMaxBits entries; the first 2^table_bits_ are in use
   unsigned table_bits_ = kInitialBits;
