@@ -21,16 +21,20 @@ constexpr std::uint64_t kLastSafeMagnitude = (std::numeric_limits<std::uint64_t>
 }  // namespace
 
 InputReader::InputReader(int fd)
-    : buffer_(new char[kBlockSize + kPadding]), pos_(buffer_.get()), end_(buffer_.get()), fd_(fd) {
+    : chunk_size_(kBlockSize),
+      buffer_(new char[chunk_size_ + kPadding]),
+      pos_(buffer_.get()),
+      end_(buffer_.get()),
+      fd_(fd) {
   buffer_[0] = '\0';  // the sentinel of the empty buffer
 }
 
 InputReader::InputReader(std::string_view bytes, std::size_t chunk_size)
-    : buffer_(new char[std::clamp<std::size_t>(chunk_size, 1, kBlockSize) + kPadding]),
+    : chunk_size_(std::clamp<std::size_t>(chunk_size, 1, kBlockSize)),
+      buffer_(new char[chunk_size_ + kPadding]),
       pos_(buffer_.get()),
       end_(buffer_.get()),
-      source_(bytes),
-      chunk_size_(std::clamp<std::size_t>(chunk_size, 1, kBlockSize)) {
+      source_(bytes) {
   buffer_[0] = '\0';
 }
 
@@ -40,7 +44,7 @@ bool InputReader::refill() {
   std::size_t count = 0;
   if (fd_ >= 0) {
     for (;;) {
-      const ssize_t got = ::read(fd_, buffer_.get(), kBlockSize);
+      const ssize_t got = ::read(fd_, buffer_.get(), chunk_size_);
       if (got < 0 && errno == EINTR) continue;
       count = got > 0 ? static_cast<std::size_t>(got) : 0;
       break;

@@ -43,12 +43,12 @@ class InputReader {
   // Room for the terminating sentinel and for word-sized loads near the end.
   static constexpr std::size_t kPadding = 16;
 
+  std::size_t chunk_size_;  // bytes per refill; declared first, as it sizes the buffer
   std::unique_ptr<char[]> buffer_;
   const char* pos_;
   const char* end_;
   int fd_ = -1;
   std::string_view source_;  // remaining bytes in memory mode
-  std::size_t chunk_size_ = kBlockSize;
   bool source_exhausted_ = false;
   bool stream_ended_ = false;  // eofbit: the input ended during some read
   bool failed_ = false;        // failbit
