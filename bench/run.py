@@ -96,7 +96,8 @@ def main():
         if w_time and workload in POINT_WORKLOADS and workload != "W":
             line += f"  ({median['diagonal-picks'] / w_time:.2f} of W)"
         print(line)
-    print(f"median of {args.runs} interleaved runs, scale {args.scale:g}; outputs agree")
+    compared = "outputs agree" if "baseline" in names else "outputs not compared (no baseline)"
+    print(f"median of {args.runs} interleaved runs, scale {args.scale:g}; {compared}")
 
 
 if __name__ == "__main__":
