@@ -1,7 +1,7 @@
 // Runs one program with standard input and output as given and prints its
 // wall time in seconds and peak resident memory in KiB. A separate small
 // process, so that the driver's own memory never counts as the program's.
-// Usage: measure PROGRAM < INPUT > OUTPUT 2> REPORT
+// Usage: measure PROGRAM [ARGUMENT...] < INPUT > OUTPUT 2> REPORT
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,11 +11,11 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-  if (argc != 2) return 2;
+  if (argc < 2) return 2;
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child == 0) {
-    execl(argv[1], argv[1], static_cast<char*>(nullptr));
+    execv(argv[1], argv + 1);
     _exit(127);
   }
   int status = 0;

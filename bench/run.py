@@ -20,13 +20,13 @@ WORKLOADS = ["W", "D", "S", "T", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLL
 POINT_WORKLOADS = {"W", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE"}
 
 
-def run_once(measure, program, input_path, output_path):
+def run_once(measure, command, input_path, output_path):
     """Runs one program under the measure helper; returns (wall seconds, peak RSS in KiB)."""
     with open(input_path, "rb") as stdin, open(output_path, "wb") as stdout:
-        result = subprocess.run([measure, program], stdin=stdin, stdout=stdout,
+        result = subprocess.run([measure, *command], stdin=stdin, stdout=stdout,
                                 stderr=subprocess.PIPE, check=False)
     if result.returncode != 0:
-        sys.exit(f"{program} failed on {input_path} with status {result.returncode}")
+        sys.exit(f"{' '.join(command)} failed on {input_path} with status {result.returncode}")
     wall, rss = result.stderr.split()
     return float(wall), int(rss)
 
@@ -54,10 +54,17 @@ def main():
     subprocess.run(["cmake", "--build", build, "-j", str(os.cpu_count() or 1)],
                    check=True, stdout=subprocess.DEVNULL)
     measure = os.path.join(build, "bench", "measure")
-    programs = {"diagonal-picks": os.path.join(build, "src", "diagonal-picks"),
-                "floor": os.path.join(build, "bench", "floor")}
+    floor = os.path.join(build, "bench", "floor")
+    kernels = subprocess.run([floor, "--kernels"], check=True, capture_output=True, text=True).stdout.split()
+    # The floor reads with the best kernel; scalar-floor with the reader that
+    # came before the SIMD scanner, and floor-avx2 with the AVX2 kernel forced.
+    programs = {"diagonal-picks": [os.path.join(build, "src", "diagonal-picks")],
+                "floor": [floor],
+                "scalar-floor": [os.path.join(build, "bench", "scalar_floor")]}
+    if "avx2" in kernels and kernels[0] != "avx2":
+        programs["floor-avx2"] = [floor, "avx2"]
     if not args.no_baseline:
-        programs["baseline"] = os.path.join(build, "bench", "baseline")
+        programs["baseline"] = [os.path.join(build, "bench", "baseline")]
 
     data = os.path.join(build, "bench-data")
     os.makedirs(data, exist_ok=True)
@@ -85,19 +92,25 @@ def main():
 
     names = list(programs)
     header = f"{'workload':12}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
-    header += f"{'x floor':>9}" + (f"{'vs baseline':>13}" if "baseline" in names else "")
+    header += f"{'x floor':>9}{'floor/scalar':>13}"
+    header += f"{'avx2/scalar':>12}" if "floor-avx2" in names else ""
+    header += f"{'vs baseline':>13}" if "baseline" in names else ""
     print(header)
     w_time = next((t["diagonal-picks"] for w, t, _ in rows if w == "W"), None)
     for workload, median, memory in rows:
         line = f"{workload:12}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
         line += f"{median['diagonal-picks'] / median['floor']:9.2f}"
+        line += f"{median['floor'] / median['scalar-floor']:13.2f}"
+        if "floor-avx2" in names:
+            line += f"{median['floor-avx2'] / median['scalar-floor']:12.2f}"
         if "baseline" in names:
             line += f"{median['baseline'] / median['diagonal-picks']:12.1f}x"
         if w_time and workload in POINT_WORKLOADS and workload != "W":
             line += f"  ({median['diagonal-picks'] / w_time:.2f} of W)"
         print(line)
     compared = "outputs agree" if "baseline" in names else "outputs not compared (no baseline)"
-    print(f"median of {args.runs} interleaved runs, scale {args.scale:g}; {compared}")
+    print(f"median of {args.runs} interleaved runs, scale {args.scale:g}; {compared}; "
+          f"scanning kernel {kernels[0]} (supported: {', '.join(kernels)})")
 
 
 if __name__ == "__main__":

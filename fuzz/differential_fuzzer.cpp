@@ -1,5 +1,5 @@
-// Differential fuzz target. The reader must agree with std::istream
-// extraction on the raw bytes; the tallies must agree with a direct pair
+// Differential fuzz target. The reader, with every scanning kernel, must
+// agree with std::istream extraction on the raw bytes; the tallies must agree with a direct pair
 // count (small sets) or an ordered map (large ones) on points decoded from
 // the bytes.
 
@@ -17,9 +17,16 @@ namespace {
 
 using diagonal_picks::reference::Points;
 
-void check_reader(std::string_view text, std::size_t chunk_size) {
+// Every kernel this processor can run, reading one number at a time and in
+// batches.
+void check_reader(std::string_view text, std::size_t chunk_size, std::size_t batch_size) {
   namespace reference = diagonal_picks::reference;
-  if (reference::read_with_reader(text, chunk_size) != reference::read_with_stream(text)) std::abort();
+  const auto one_at_a_time = reference::read_with_stream(text);
+  const auto batched = reference::read_batches_with_stream(text);
+  for (const auto& kernel : diagonal_picks::supported_scan_kernels()) {
+    if (reference::read_with_reader(text, chunk_size, kernel) != one_at_a_time) std::abort();
+    if (reference::read_batches_with_reader(text, chunk_size, kernel, batch_size) != batched) std::abort();
+  }
 }
 
 // Each 9-byte record is a point and a repeat count: it adds up to 256
@@ -65,7 +72,7 @@ void check_tallies(const Points& points) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  check_reader(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), 1 + data[0] % 16);
+  check_reader(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), 1 + data[0] % 16, 1 + data[0] / 16);
   check_tallies(decode_points(data, size));
   return 0;
 }

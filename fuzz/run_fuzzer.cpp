@@ -1,13 +1,15 @@
 // Whole-run fuzz target: arbitrary bytes through the case loop and the
 // output format. The first byte picks the reader's block size, so that
-// numbers straddle block boundaries in every way.
+// numbers straddle block boundaries in every way, and its scanning kernel.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "case_loop.h"
+#include "support/reference_models.h"
 
 namespace {
 
@@ -30,11 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::size_t chunk_size = 1 + data[0] % 32;
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  diagonal_picks::InputReader reader(input, chunk_size);
-  diagonal_picks::StringLineSink sink;
-  diagonal_picks::run_cases(reader, sink);
+  const auto kernels = diagonal_picks::supported_scan_kernels();
+  diagonal_picks::InputReader reader(diagonal_picks::reference::chunked_source(input, chunk_size),
+                                     kernels[data[0] / 32 % kernels.size()]);
+  std::string text;
+  diagonal_picks::run_cases(reader, [&text](std::string_view line) { text += line; });
 
-  std::string_view output = sink.text;
+  std::string_view output = text;
   while (!output.empty()) {
     const std::size_t end = output.find('\n');
     if (end == std::string_view::npos || !is_ratio_line(output.substr(0, end))) std::abort();

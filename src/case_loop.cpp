@@ -4,22 +4,57 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstdint>
+#include <cmath>
+#include <cstring>
 
 #include "diagonal_tally.h"
 
 namespace diagonal_picks {
+namespace {
 
-void FdLineSink::write_line(std::string_view line) {
-  while (!line.empty()) {
-    const ssize_t written = ::write(fd_, line.data(), line.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;  // the output is gone; the run goes on
-    line.remove_prefix(static_cast<std::size_t>(written));
+// Both tallies of a case. They are reused across cases: clearing a small
+// one is cheaper than building it afresh.
+class DiagonalCounter {
+ public:
+  void add(std::span<const std::int32_t> coordinates) {
+    for (std::size_t i = 0; i + 1 < coordinates.size(); i += 2) {
+      add_point(NEdiags_, SEdiags_, coordinates[i], coordinates[i + 1]);
+    }
   }
+
+  double finish(std::int64_t N) {
+    const double result = pick_ratio(N, NEdiags_, SEdiags_);
+    SEdiags_.clear();
+    NEdiags_.clear();
+    return result;
+  }
+
+ private:
+  DiagonalTally NEdiags_;
+  DiagonalTally SEdiags_;
+};
+
+}  // namespace
+
+LineWriter file_descriptor_writer(int fd) {
+  return [fd](std::string_view line) {
+    while (!line.empty()) {
+      const ssize_t written = ::write(fd, line.data(), line.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return;  // the output is gone; the run goes on
+      line.remove_prefix(static_cast<std::size_t>(written));
+    }
+  };
 }
 
 std::size_t format_ratio_line(double result, char (&line)[kMaxLineLength]) {
+  if (std::isnan(result)) {
+    // Processors disagree on the sign of the NaN that 0.0 / 0.0 gives; the
+    // output must not.
+    static constexpr char kNan[] = "-nan\n";
+    std::memcpy(line, kNan, sizeof kNan - 1);
+    return sizeof kNan - 1;
+  }
   const auto [end, error] = std::to_chars(line, line + kMaxLineLength - 1, result, std::chars_format::fixed, 10);
   // The buffer fits every double, so `error` is always success.
   static_cast<void>(error);
@@ -27,25 +62,9 @@ std::size_t format_ratio_line(double result, char (&line)[kMaxLineLength]) {
   return static_cast<std::size_t>(end - line) + 1;
 }
 
-void run_cases(InputReader& input, LineSink& output) {
-  // The tallies are reused across cases: clearing a small one is cheaper
-  // than building it afresh.
-  DiagonalTally NEdiags;
-  DiagonalTally SEdiags;
-  std::int64_t N = 0;
-  while (input.read_int64(N) == ReadStatus::ok) {
-    for (std::int64_t i = 0; i < N; ++i) {
-      std::int32_t X = 0;
-      std::int32_t Y = 0;
-      if (input.read_int32(X) == ReadStatus::failed || input.read_int32(Y) == ReadStatus::failed) break;
-      add_point(NEdiags, SEdiags, X, Y);
-    }
-    const double result = pick_ratio(N, NEdiags, SEdiags);
-    char line[kMaxLineLength];
-    output.write_line({line, format_ratio_line(result, line)});
-    SEdiags.clear();
-    NEdiags.clear();
-  }
+void run_cases(InputReader& input, const LineWriter& write_line) {
+  DiagonalCounter counter;
+  read_cases(input, counter, write_line);
 }
 
 }  // namespace diagonal_picks

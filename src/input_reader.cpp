@@ -2,10 +2,9 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <limits>
+#include <utility>
 
 namespace diagonal_picks {
 namespace {
@@ -20,40 +19,29 @@ constexpr std::uint64_t kLastSafeMagnitude = (std::numeric_limits<std::uint64_t>
 
 }  // namespace
 
-InputReader::InputReader(int fd)
-    : chunk_size_(kBlockSize),
-      buffer_(new char[chunk_size_ + kPadding]),
-      pos_(buffer_.get()),
-      end_(buffer_.get()),
-      fd_(fd) {
-  buffer_[0] = '\0';  // the sentinel of the empty buffer
+ByteSource file_descriptor_source(int fd) {
+  return [fd](char* buffer, std::size_t capacity) -> std::size_t {
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer, capacity);
+      if (got < 0 && errno == EINTR) continue;
+      return got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+  };
 }
 
-InputReader::InputReader(std::string_view bytes, std::size_t chunk_size)
-    : chunk_size_(std::clamp<std::size_t>(chunk_size, 1, kBlockSize)),
-      buffer_(new char[chunk_size_ + kPadding]),
+InputReader::InputReader(ByteSource source, const ScanKernel& kernel)
+    : source_(std::move(source)),
+      scan_(kernel.scan),
+      // The padding is zeroed once, so the scanner's loads past the data
+      // never read uninitialised bytes.
+      buffer_(new char[kBlockSize + 1 + kScanPadding]()),
       pos_(buffer_.get()),
-      end_(buffer_.get()),
-      source_(bytes) {
-  buffer_[0] = '\0';
-}
+      end_(buffer_.get()) {}
 
 // Called only when every buffered byte has been consumed.
 bool InputReader::refill() {
   if (source_exhausted_) return false;
-  std::size_t count = 0;
-  if (fd_ >= 0) {
-    for (;;) {
-      const ssize_t got = ::read(fd_, buffer_.get(), chunk_size_);
-      if (got < 0 && errno == EINTR) continue;
-      count = got > 0 ? static_cast<std::size_t>(got) : 0;
-      break;
-    }
-  } else {
-    count = std::min(chunk_size_, source_.size());
-    std::memcpy(buffer_.get(), source_.data(), count);
-    source_.remove_prefix(count);
-  }
+  const std::size_t count = source_(buffer_.get(), kBlockSize);
   if (count == 0) {
     source_exhausted_ = true;  // a terminal may deliver more after an end of file; a stream never looks
     return false;
@@ -135,6 +123,23 @@ ReadStatus InputReader::read_int32(std::int32_t& value) {
     value = static_cast<std::int32_t>(static_cast<std::uint32_t>(negative ? 0 - magnitude : magnitude));
   }
   return status;
+}
+
+std::size_t InputReader::read_int32s(std::span<std::int32_t> values) {
+  std::size_t done = 0;
+  while (done < values.size()) {
+    if (!failed_ && !stream_ended_) {
+      const ScanResult scanned = scan_(pos_, end_, values.data() + done, values.size() - done);
+      pos_ = scanned.ptr;
+      done += scanned.count;
+      if (scanned.stop == ScanStop::filled) break;
+    }
+    // The scanner stopped before a token it leaves alone, or at the end of
+    // the block: read one number by the exact rules, refilling as needed.
+    if (read_int32(values[done]) == ReadStatus::failed) break;
+    ++done;
+  }
+  return done;
 }
 
 }  // namespace diagonal_picks

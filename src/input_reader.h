@@ -2,10 +2,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <string_view>
+#include <span>
+
+#include "scan/scan.h"
 
 namespace diagonal_picks {
+
+// Fills up to `capacity` bytes at `buffer` and returns how many it wrote; 0
+// means the input has ended (a read error counts as the end, as it does for
+// a stream). It may return fewer bytes than asked for, down to one.
+using ByteSource = std::function<std::size_t(char* buffer, std::size_t capacity)>;
+
+// Reads the open descriptor `fd` (not closed here) with read(2).
+ByteSource file_descriptor_source(int fd);
 
 // Outcome of one integer read, in the terms of formatted stream extraction.
 enum class ReadStatus {
@@ -15,22 +26,24 @@ enum class ReadStatus {
               // or an earlier read already failed or reached the end
 };
 
-// Reads white-space-separated decimal integers from a file descriptor or a
-// byte string, in large blocks, exactly as `std::cin >> value` would in the
-// classic locale: skip the six ASCII white-space characters, take an optional
-// + or -, then the longest run of digits. A failure or the end of input is
-// sticky, like a stream's failbit and eofbit: every later read fails.
+// Reads white-space-separated decimal integers exactly as `std::cin >> value`
+// does in the classic locale: skip the six ASCII white-space characters, take
+// an optional + or -, then the longest run of digits; a value out of range
+// fails once all its digits are consumed. A failure or the end of input is
+// sticky, like a stream's failbit and eofbit: every later read fails. The
+// source is asked for more bytes only when a read cannot finish without them.
 class InputReader {
  public:
-  // Reads the open descriptor `fd` (not closed here). A read error counts as
-  // the end of input, as it does for a stream.
-  explicit InputReader(int fd);
-  // Serves `bytes` (which must outlive the reader) at most `chunk_size` bytes
-  // per refill, so tests can place block boundaries anywhere.
-  InputReader(std::string_view bytes, std::size_t chunk_size);
+  // `kernel` picks the scanner; tests pass each supported one in turn.
+  explicit InputReader(ByteSource source, const ScanKernel& kernel = best_scan_kernel());
 
   ReadStatus read_int64(std::int64_t& value);
   ReadStatus read_int32(std::int32_t& value);
+
+  // Reads up to `values.size()` 32-bit integers and returns how many were
+  // read: all of them, or fewer when a read fails. Plain numbers go through
+  // the SIMD scanner, everything else through read_int32.
+  std::size_t read_int32s(std::span<std::int32_t> values);
 
  private:
   // Reads one integer whose magnitude may be up to `max_positive` (or one
@@ -40,15 +53,12 @@ class InputReader {
   bool refill();
 
   static constexpr std::size_t kBlockSize = std::size_t{1} << 16;
-  // Room for the terminating sentinel and for word-sized loads near the end.
-  static constexpr std::size_t kPadding = 16;
 
-  std::size_t chunk_size_;  // bytes per refill; declared first, as it sizes the buffer
-  std::unique_ptr<char[]> buffer_;
+  ByteSource source_;
+  ScanFunction scan_;
+  std::unique_ptr<char[]> buffer_;  // kBlockSize bytes, a sentinel and the scanner's padding
   const char* pos_;
   const char* end_;
-  int fd_ = -1;
-  std::string_view source_;  // remaining bytes in memory mode
   bool source_exhausted_ = false;
   bool stream_ended_ = false;  // eofbit: the input ended during some read
   bool failed_ = false;        // failbit

@@ -11,8 +11,7 @@
 
 int main() {
   std::set_new_handler([] { diagonal_picks::out_of_memory(); });
-  diagonal_picks::InputReader input(STDIN_FILENO);
-  diagonal_picks::FdLineSink output(STDOUT_FILENO);
-  diagonal_picks::run_cases(input, output);
+  diagonal_picks::InputReader input(diagonal_picks::file_descriptor_source(STDIN_FILENO));
+  diagonal_picks::run_cases(input, diagonal_picks::file_descriptor_writer(STDOUT_FILENO));
   return 0;
 }

@@ -116,16 +116,36 @@ else
   fail "bundled example"
 fi
 
-# Each line leaves the process as soon as its case is read, before the input ends.
+# Each line leaves the process as soon as its case is read, before the input
+# ends: a producer that writes one case, one byte at a time, and waits for
+# its line before it writes the next. The last case is large, so that its
+# numbers cross the reader's blocks and batches.
+large_case=$(awk 'BEGIN { printf "3000"; for (i = 0; i < 3000; i++) printf " %d %d", i, -i; print "" }')
 coproc PROGRAM { "$program"; }
-printf '1\n5 5\n' >&"${PROGRAM[1]}"
-if read -r -t 10 line <&"${PROGRAM[0]}" && [[ $line == 0.0000000000 ]]; then
-  passed=$((passed + 1))
-else
-  fail "line flushed before the input ends"
-fi
+interactive_ok=1
+for round in "1\n5 5\n|0.0000000000" "+2 -0 0\r\n1 1\t|0.5000000000" "0\n|-nan" "$large_case\n|0.9996666667"; do
+  case_text=${round%|*}
+  printf -v case_text -- "$case_text"
+  for ((i = 0; i < ${#case_text}; i++)); do printf '%s' "${case_text:i:1}" >&"${PROGRAM[1]}"; done
+  if ! read -r -t 10 line <&"${PROGRAM[0]}" || [[ $line != "${round##*|}" ]]; then
+    interactive_ok=0
+    echo "no line \"${round##*|}\" (got \"${line:-}\") for case ${case_text:0:20}"
+    break
+  fi
+done
+if [[ $interactive_ok == 1 ]]; then passed=$((passed + 1)); else fail "line written before the next case is sent"; fi
 exec {PROGRAM[1]}>&-
 wait "$PROGRAM_PID"
+
+# The same input from a pipe that delivers one byte at a time, and from a file.
+{ printf '2 0 0 1 1\n'; printf '%s\n' "$large_case"; } >"$work/in"
+printf '0.5000000000\n0.9996666667\n' >"$work/want"
+if cmp -s <("$program" <"$work/in") "$work/want" &&
+  cmp -s <(while IFS= read -r -d '' -n 1 byte; do printf "%s" "$byte"; done <"$work/in" | "$program") "$work/want"; then
+  passed=$((passed + 1))
+else
+  fail "one byte at a time and from a file"
+fi
 
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]

@@ -1,5 +1,6 @@
-// The block reader against the reference: formatted extraction from a
-// std::istringstream, on random token streams cut into blocks of every size.
+// The block reader against the reference, formatted extraction from a
+// std::istringstream, for every scanning kernel this processor can run: one
+// number at a time and in batches, on inputs cut into blocks of every size.
 
 #include <gtest/gtest.h>
 
@@ -12,21 +13,30 @@
 #include "support/reference_models.h"
 
 namespace diagonal_picks {
+
+void PrintTo(const ScanKernel& kernel, std::ostream* os) { *os << kernel.name; }
+
 namespace {
 
-using reference::read_with_reader;
-using reference::read_with_stream;
 using reference::ReadStep;
 
-void expect_same_as_stream(const std::string& text) {
-  const std::vector<ReadStep> expected = read_with_stream(text);
-  for (std::size_t chunk :
-       {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{64}, std::size_t{1} << 20}) {
-    ASSERT_EQ(read_with_reader(text, chunk), expected) << "input \"" << text << "\", chunk " << chunk;
+class Reader : public testing::TestWithParam<ScanKernel> {
+ protected:
+  static void expect_same_as_stream(const std::string& text) {
+    const std::vector<ReadStep> one_at_a_time = reference::read_with_stream(text);
+    const std::vector<ReadStep> batched = reference::read_batches_with_stream(text);
+    for (const std::size_t chunk : {1U, 2U, 3U, 7U, 64U, 100U, 1U << 20}) {
+      ASSERT_EQ(reference::read_with_reader(text, chunk, GetParam()), one_at_a_time)
+          << "input \"" << text << "\", chunk " << chunk;
+      for (const std::size_t batch : {1U, 5U, 1000U}) {
+        ASSERT_EQ(reference::read_batches_with_reader(text, chunk, GetParam(), batch), batched)
+            << "input \"" << text << "\", chunk " << chunk << ", batch " << batch;
+      }
+    }
   }
-}
+};
 
-TEST(Reader, MatchesStreamOnBoundaries) {
+TEST_P(Reader, MatchesStreamOnBoundaries) {
   const std::string cases[] = {
       "",
       " \t\n\v\f\r",
@@ -38,6 +48,7 @@ TEST(Reader, MatchesStreamOnBoundaries) {
       "-",
       "007 -000 +0",
       "12abc",
+      "1 12-5 7",
       "0x1A 5",
       "1.5 2",
       "9223372036854775807 2147483647 -9223372036854775808 -2147483648",
@@ -45,18 +56,39 @@ TEST(Reader, MatchesStreamOnBoundaries) {
       "-9223372036854775809 1",
       "1 2147483648",
       "1 -2147483649",
+      "1 4294967295 ",
+      "1 9999999999 ",
+      "1 -0000000001 00000000000 12345678901 ",
       "1 99999999999999999999999",
       "18446744073709551616",
       "1 \xff 2",
       std::string("3\0 4", 4),
+      std::string("3 4\0 5", 6),
       "1\r\n2 3\r\n",
   };
   for (const std::string& text : cases) expect_same_as_stream(text);
   expect_same_as_stream(std::string(100000, '0') + "5 " + std::string(100000, ' ') + "6");
+  expect_same_as_stream("3 " + std::string(70, '1') + " 2");
+}
+
+// Every shape of number at every offset of a 64-byte window, and so across
+// every SIMD lane and window boundary.
+TEST_P(Reader, MatchesStreamAtEveryOffset) {
+  const std::string numbers[] = {"5",          "-5",          "+12",        "123456789",   "-2147483648", "2147483647",
+                                 "1234567890", "-0000000009", "2147483648", "12345678901", "9",           "00"};
+  for (std::size_t offset = 0; offset < 130; ++offset) {
+    std::string text = "7";
+    text.append(offset, ' ');
+    for (const std::string& number : numbers) text += number + (offset % 3 == 0 ? "\n" : " ");
+    expect_same_as_stream(text);
+    std::string packed = "99 ";
+    for (std::size_t i = 0; i < 40; ++i) packed += numbers[(i + offset) % 3] + std::string(1 + i % 2, ' ');
+    expect_same_as_stream(std::string(offset, '\t').append(packed));
+  }
 }
 
 // Random streams of tokens and separators, cut at every end position.
-TEST(Reader, MatchesStreamOnRandomTokenStreams) {
+TEST_P(Reader, MatchesStreamOnRandomTokenStreams) {
   std::mt19937_64 random(12345);
   const std::vector<std::string> separators = {" ", "\t", "\n", "\v", "\f", "\r", "\r\n", "   ", ""};
   const std::vector<std::string> garbage = {"x",    ".", "+", "-", "--1", "+-2", "0x", "#", std::string(1, '\0'),
@@ -70,13 +102,13 @@ TEST(Reader, MatchesStreamOnRandomTokenStreams) {
     if (roll == 0) text += '+';
     if (roll <= 3) text += '-';
     text.append(std::uniform_int_distribution<std::size_t>(0, 2)(random) == 0 ? 3 : 0, '0');
-    const auto digits = std::uniform_int_distribution<int>(1, 21)(random);
+    const auto digits = std::uniform_int_distribution<int>(1, random() % 4 == 0 ? 21 : 10)(random);
     for (int i = 0; i < digits; ++i) text += static_cast<char>('0' + random() % 10);
     return text;
   };
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 600; ++round) {
     std::string text;
-    const int tokens = std::uniform_int_distribution<int>(1, 8)(random);
+    const int tokens = std::uniform_int_distribution<int>(1, round % 10 == 0 ? 40 : 8)(random);
     for (int i = 0; i < tokens; ++i) {
       text += pick(separators);
       text += random() % 8 == 0 ? pick(garbage) : number();
@@ -84,6 +116,61 @@ TEST(Reader, MatchesStreamOnRandomTokenStreams) {
     text += pick(separators);
     for (std::size_t end = 0; end <= text.size(); ++end) expect_same_as_stream(text.substr(0, end));
   }
+}
+
+// The scanner alone: it stops before anything that is not a plain number,
+// never inside a number, and what it converts is what a stream reads.
+TEST_P(Reader, ScannerStopsOnlyBetweenTokens) {
+  std::mt19937_64 random(77);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const auto tokens = std::uniform_int_distribution<int>(0, 30)(random);
+    for (int i = 0; i < tokens; ++i) {
+      text.append(1 + random() % 3, random() % 5 == 0 ? '\n' : ' ');
+      if (random() % 7 == 0) text += random() % 2 == 0 ? '-' : '+';
+      const auto digits = 1 + random() % (random() % 9 == 0 ? 12 : 10);
+      for (std::uint64_t d = 0; d < digits; ++d) text += static_cast<char>('0' + random() % 10);
+      if (random() % 40 == 0) text += "x";
+    }
+    std::vector<char> padded(text.begin(), text.end());
+    padded.resize(text.size() + kScanPadding, '7');  // padding that looks like digits
+    std::vector<std::int32_t> out(40);
+    const std::size_t max_count = random() % 41;
+    const ScanResult result = GetParam().scan(padded.data(), padded.data() + text.size(), out.data(), max_count);
+    ASSERT_LE(result.count, max_count);
+    const auto stopped_at = static_cast<std::size_t>(result.ptr - padded.data());
+    ASSERT_LE(stopped_at, text.size());
+    if (result.stop == ScanStop::filled) {
+      ASSERT_EQ(result.count, max_count);
+    }
+    // The consumed bytes hold exactly the converted numbers.
+    std::istringstream consumed(text.substr(0, stopped_at));
+    for (std::size_t i = 0; i < result.count; ++i) {
+      std::int32_t value = 0;
+      ASSERT_TRUE(consumed >> value) << text;
+      ASSERT_EQ(value, out[i]) << text;
+    }
+    std::string rest;
+    ASSERT_FALSE(consumed >> rest) << "unconverted token \"" << rest << "\" in \"" << text << "\"";
+    // It stops between tokens: the next byte is not part of a digit run.
+    if (stopped_at > 0 && stopped_at < text.size()) {
+      const char before = text[stopped_at - 1];
+      const char after = text[stopped_at];
+      ASSERT_FALSE(before >= '0' && before <= '9' && after >= '0' && after <= '9') << text;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKernel, Reader, testing::ValuesIn(supported_scan_kernels()),
+                         [](const testing::TestParamInfo<ScanKernel>& kernel) {
+                           return std::string(kernel.param.name);
+                         });
+
+TEST(Dispatch, PortableKernelIsAlwaysThereAndLast) {
+  const auto kernels = supported_scan_kernels();
+  ASSERT_FALSE(kernels.empty());
+  EXPECT_EQ(kernels.back().name, "portable");
+  EXPECT_EQ(best_scan_kernel().name, kernels.front().name);
 }
 
 }  // namespace

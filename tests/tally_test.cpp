@@ -38,7 +38,6 @@ TEST(Ratio, WorkedValues) {
 TEST(Ratio, CountsWithoutPoints) {
   const double empty = ratio_of({}, 0);
   EXPECT_TRUE(std::isnan(empty));
-  EXPECT_TRUE(std::signbit(empty));  // x86's default NaN, printed as -nan
   EXPECT_EQ(ratio_of({}, -3), 2.0 / 3.0);
   EXPECT_EQ(ratio_of({}, -1), 2.0);
   // Beyond 64 bits N * N and N + N wrap around instead of overflowing.

@@ -1,9 +1,12 @@
 // Independent models that the tests and the fuzzers check the program
 // against: formatted stream extraction for reading, and a direct count of
-// every ordered pair for the ratio.
+// every ordered pair for the ratio; and a byte source that serves a string
+// in chunks.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -65,10 +68,56 @@ inline std::vector<ReadStep> read_with_stream(std::string_view text) {
       });
 }
 
-inline std::vector<ReadStep> read_with_reader(std::string_view text, std::size_t chunk_size) {
-  InputReader reader(text, chunk_size);
+// Serves `text` (which must outlive the source) at most `chunk_size` bytes
+// per call, so that tests can place block boundaries anywhere.
+inline ByteSource chunked_source(std::string_view text, std::size_t chunk_size) {
+  return [text, chunk_size](char* buffer, std::size_t capacity) mutable {
+    const std::size_t count = std::min({chunk_size, capacity, text.size()});
+    std::memcpy(buffer, text.data(), count);
+    text.remove_prefix(count);
+    return count;
+  };
+}
+
+// The reader's one-at-a-time reads, as above.
+inline std::vector<ReadStep> read_with_reader(std::string_view text, std::size_t chunk_size, const ScanKernel& kernel) {
+  InputReader reader(chunked_source(text, chunk_size), kernel);
   return read_alternating([&](std::int64_t& value) { return reader.read_int64(value); },
                           [&](std::int32_t& value) { return reader.read_int32(value); });
+}
+
+// A count read alone, then every coordinate read in batches of
+// `batch_size`, as the case loop reads; a failed batch ends it.
+inline std::vector<ReadStep> read_batches_with_reader(std::string_view text, std::size_t chunk_size,
+                                                      const ScanKernel& kernel, std::size_t batch_size) {
+  InputReader reader(chunked_source(text, chunk_size), kernel);
+  std::vector<ReadStep> steps;
+  std::int64_t count = 0;
+  const ReadStatus status = reader.read_int64(count);
+  steps.push_back({status, status == ReadStatus::failed ? 0 : count});
+  if (status == ReadStatus::failed) return steps;
+  std::vector<std::int32_t> values(batch_size);
+  for (;;) {
+    const std::size_t read = reader.read_int32s(values);
+    for (std::size_t i = 0; i < read; ++i) steps.push_back({ReadStatus::ok, values[i]});
+    if (read < batch_size) break;
+  }
+  steps.push_back({ReadStatus::failed, 0});
+  return steps;
+}
+
+// The stream's reads in the same pattern: one 64-bit count, then 32-bit
+// values up to the first failure, with the status of each left out.
+inline std::vector<ReadStep> read_batches_with_stream(std::string_view text) {
+  std::istringstream stream{std::string(text)};
+  std::vector<ReadStep> steps;
+  std::int64_t count = 0;
+  stream >> count;
+  if (stream.fail()) return {{ReadStatus::failed, 0}};
+  steps.push_back({stream.eof() ? ReadStatus::ok_at_end : ReadStatus::ok, count});
+  for (std::int32_t value = 0; stream >> value;) steps.push_back({ReadStatus::ok, value});
+  steps.push_back({ReadStatus::failed, 0});
+  return steps;
 }
 
 using Points = std::vector<std::pair<std::int32_t, std::int32_t>>;

@@ -1,0 +1,44 @@
+// The x86 kernels' digit conversion: up to sixteen digits in one 128-bit
+// register. Included only by kernel files, each compiled for its own
+// instruction set, so everything here has internal linkage.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+namespace diagonal_picks::scan_detail {
+namespace {
+
+// Shuffle controls: entry n moves the first n bytes of a 16-byte register
+// to its end and zeroes the rest (index 0x80), so that n digits read from
+// their first byte line up as a 16-digit number with leading zeros.
+struct RightAlignTable {
+  alignas(16) std::uint8_t control[17][16];
+};
+
+constexpr RightAlignTable make_right_align_table() {
+  RightAlignTable table{};
+  for (unsigned n = 0; n <= 16; ++n) {
+    for (unsigned i = 0; i < 16; ++i) table.control[n][i] = i < 16 - n ? 0x80 : static_cast<std::uint8_t>(i - (16 - n));
+  }
+  return table;
+}
+
+constexpr RightAlignTable kRightAlign = make_right_align_table();
+
+// The value of `length` (at most 16) digits at `digits`, which has 16
+// readable bytes.
+inline std::uint64_t sixteen_digit_magnitude(const char* digits, unsigned length) {
+  __m128i value = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(digits)), _mm_set1_epi8('0'));
+  value = _mm_shuffle_epi8(value, _mm_load_si128(reinterpret_cast<const __m128i*>(kRightAlign.control[length])));
+  // Pairs, then groups of four, then of eight digits.
+  value = _mm_maddubs_epi16(value, _mm_set1_epi16(0x010A));
+  value = _mm_madd_epi16(value, _mm_set1_epi32(0x00010064));
+  value = _mm_madd_epi16(_mm_packus_epi32(value, value), _mm_set1_epi32(0x00012710));
+  const auto eights = static_cast<std::uint64_t>(_mm_cvtsi128_si64(value));
+  return (eights & 0xFFFFFFFF) * 100000000 + (eights >> 32);
+}
+
+}  // namespace
+}  // namespace diagonal_picks::scan_detail
