@@ -1,4 +1,4 @@
-// The AVX2 kernel. This file alone is compiled with -mavx2 -mbmi.
+// The AVX2 kernel. This file alone is compiled with -mavx2 -mbmi -mpopcnt.
 
 #include <immintrin.h>
 

@@ -1,5 +1,5 @@
 // The AVX-512BW kernel. This file alone is compiled with -mavx512f
-// -mavx512bw -mbmi.
+// -mavx512bw -mbmi -mpopcnt.
 
 #include <immintrin.h>
 

@@ -19,7 +19,7 @@ SupportedKernels detect_kernels() {
   SupportedKernels found;
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  const bool bmi = __builtin_cpu_supports("bmi");
+  const bool bmi = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
   if (bmi && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
     found.kernels[found.count++] = {"avx512", scan_avx512};
   }

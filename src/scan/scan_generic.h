@@ -56,19 +56,26 @@ ScanResult scan_numbers(const char* first, const char* last, std::int32_t* out, 
     std::uint64_t ends = complete_ends;
     if (odd != 0) ends &= (std::uint64_t{1} << lowest_bit(odd)) - 1;
 
-    std::uint64_t start_bits = starts;
+    // Each plain token holds one run of digits, right after its sign if it
+    // has one.
+    std::uint64_t digit_starts = digit & ~(digit << 1);
+    const std::uint64_t after_minus = masks.minus << 1;
+    const std::size_t room = max_count - count;
+    const auto complete = static_cast<std::size_t>(__builtin_popcountll(ends));
+    const std::size_t take = complete < room ? complete : room;
     unsigned consumed = 0;  // up to the white space after the last token taken
-    while (ends != 0 && count < max_count) {
-      const unsigned start = lowest_bit(start_bits);
+    for (std::size_t taken = 0; taken < take; ++taken) {
+      const unsigned digits = lowest_bit(digit_starts);
       const unsigned end = lowest_bit(ends);
-      start_bits &= start_bits - 1;
+      digit_starts &= digit_starts - 1;
       ends &= ends - 1;
-      const auto has_sign = static_cast<unsigned>((masks.sign >> start) & 1);
-      const auto negative = static_cast<std::uint32_t>((masks.minus >> start) & 1);
-      const unsigned digits = start + has_sign;
+      const auto negative = static_cast<std::uint32_t>((after_minus >> digits) & 1);
       const std::uint64_t magnitude = Isa::magnitude(window + digits, end + 1 - digits);
-      // Out of range: leave it, and its failure, to the exact reader.
-      if (magnitude > kMaxMagnitude + negative) return {window + start, count, ScanStop::not_plain};
+      if (magnitude > kMaxMagnitude + negative) {
+        // Out of range: leave it, and its failure, to the exact reader.
+        const auto has_sign = static_cast<unsigned>(((masks.sign << 1) >> digits) & 1);
+        return {window + digits - has_sign, count, ScanStop::not_plain};
+      }
       const auto bits = static_cast<std::uint32_t>(magnitude);
       out[count++] = static_cast<std::int32_t>((bits ^ (0 - negative)) + negative);
       consumed = end + 1;
