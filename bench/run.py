@@ -5,6 +5,7 @@ baseline and diagonal-picks print the same bytes, and prints a table of median
 wall time, peak resident memory and ratios.
 
 Usage: bench/run.py [--scale F] [--runs N] [--workloads W,D,...] [--no-baseline]
+                    [--before PATH/TO/diagonal-picks]
 """
 
 import argparse
@@ -43,6 +44,7 @@ def main():
     parser.add_argument("--workloads", default=",".join(WORKLOADS))
     parser.add_argument("--no-baseline", action="store_true", help="skip the slow baseline")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-bench"))
+    parser.add_argument("--before", help="an earlier build of diagonal-picks, measured in the same run")
     args = parser.parse_args()
     if args.runs < 3:
         parser.error("--runs must be at least 3: a median of fewer runs says little on a shared machine")
@@ -63,6 +65,8 @@ def main():
                 "scalar-floor": [os.path.join(build, "bench", "scalar_floor")]}
     if "avx2" in kernels and kernels[0] != "avx2":
         programs["floor-avx2"] = [floor, "avx2"]
+    if args.before:
+        programs["before"] = [os.path.abspath(args.before)]
     if not args.no_baseline:
         programs["baseline"] = [os.path.join(build, "bench", "baseline")]
 
@@ -86,14 +90,16 @@ def main():
                 times[name].append(wall)
                 memory[name] = max(memory[name], rss)
                 outputs[name] = digest(output_path)
-        if "baseline" in outputs and outputs["baseline"] != outputs["diagonal-picks"]:
-            sys.exit(f"FAIL: diagonal-picks and the baseline print different bytes on {workload}")
+        for other in ("baseline", "before"):
+            if other in outputs and outputs[other] != outputs["diagonal-picks"]:
+                sys.exit(f"FAIL: diagonal-picks and the {other} print different bytes on {workload}")
         rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory))
 
     names = list(programs)
     header = f"{'workload':12}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
     header += f"{'x floor':>9}{'floor/scalar':>13}"
     header += f"{'avx2/scalar':>12}" if "floor-avx2" in names else ""
+    header += f"{'vs before':>11}" if "before" in names else ""
     header += f"{'vs baseline':>13}" if "baseline" in names else ""
     print(header)
     w_time = next((t["diagonal-picks"] for w, t, _ in rows if w == "W"), None)
@@ -103,6 +109,8 @@ def main():
         line += f"{median['floor'] / median['scalar-floor']:13.2f}"
         if "floor-avx2" in names:
             line += f"{median['floor-avx2'] / median['scalar-floor']:12.2f}"
+        if "before" in names:
+            line += f"{median['before'] / median['diagonal-picks']:10.2f}x"
         if "baseline" in names:
             line += f"{median['baseline'] / median['diagonal-picks']:12.1f}x"
         if w_time and workload in POINT_WORKLOADS and workload != "W":

@@ -38,9 +38,28 @@ std::size_t mapping_bytes(const void* data) {
 }
 
 // The large arrays live in page mappings of their own: they grow and shrink
-// by remapping pages, never holding two copies, and released pages go back
-// to the system at once, so a long case cannot fragment the heap. Fresh
-// pages read as zero.
+// by remapping pages, and released pages go back to the system at once, so
+// a long case cannot fragment the heap. Fresh pages read as zero.
+
+// Moves a mapping of `current` bytes to one of `wanted` bytes and returns
+// it, or MAP_FAILED. Linux remaps the pages in place or moves them without
+// copying; elsewhere the contents are copied to a fresh mapping.
+void* remap(void* mapping, std::size_t current, std::size_t wanted) {
+#if defined(__linux__) && !defined(DIAGONAL_PICKS_POSIX_FALLBACK)
+  return ::mremap(mapping, current, wanted, MREMAP_MAYMOVE);
+#else
+  if (wanted < current) {
+    ::munmap(static_cast<char*>(mapping) + wanted, current - wanted);  // whole pages, so this cannot fail
+    return mapping;
+  }
+  void* const moved = ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (moved == MAP_FAILED) return MAP_FAILED;
+  std::memcpy(moved, mapping, current);
+  ::munmap(mapping, current);
+  return moved;
+#endif
+}
+
 template <class T>
 T* resize_mapping(T* data, std::size_t count) {
   static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
@@ -49,7 +68,7 @@ T* resize_mapping(T* data, std::size_t count) {
   if (wanted == current) return data;
   void* const mapped = data == nullptr
                            ? ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                           : ::mremap(reinterpret_cast<char*>(data) - kMappingHeader, current, wanted, MREMAP_MAYMOVE);
+                           : remap(reinterpret_cast<char*>(data) - kMappingHeader, current, wanted);
   if (mapped == MAP_FAILED) out_of_memory();
   std::memcpy(mapped, &wanted, sizeof wanted);
   return reinterpret_cast<T*>(static_cast<char*>(mapped) + kMappingHeader);

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/reference_models.h"
 
@@ -23,39 +25,61 @@ std::string run(const std::string& input, std::size_t chunk_size, const ScanKern
   return output;
 }
 
+// The escapes that printf understands and the golden file uses.
+std::string unescape(std::string_view text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      bytes += text[i];
+      continue;
+    }
+    switch (text[++i]) {
+      case 'n':
+        bytes += '\n';
+        break;
+      case 't':
+        bytes += '\t';
+        break;
+      case 'r':
+        bytes += '\r';
+        break;
+      case 'v':
+        bytes += '\v';
+        break;
+      case 'f':
+        bytes += '\f';
+        break;
+      case '0':
+        bytes += '\0';
+        break;
+      default:
+        bytes += text[i];
+    }
+  }
+  return bytes;
+}
+
 struct Golden {
   std::string input;
   std::string output;
 };
 
+std::vector<Golden> read_golden_cases() {
+  std::ifstream file(DIAGONAL_PICKS_GOLDEN_CASES);
+  std::vector<Golden> cases;
+  for (std::string line; std::getline(file, line);) {
+    if (line.starts_with('#')) continue;
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    cases.push_back(
+        {unescape(std::string_view(line).substr(0, tab)), unescape(std::string_view(line).substr(tab + 1))});
+  }
+  return cases;
+}
+
 TEST(CaseLoop, GoldenCases) {
-  const Golden cases[] = {
-      {"", ""},
-      {" \t\n\v\f\r", ""},
-      {"2 0 0 1 1", "0.5000000000\n"},
-      {"2\n0 0\n1 1\n", "0.5000000000\n"},
-      {"1\n5 5\n2\n0 0\n0 0\n", "0.0000000000\n1.0000000000\n"},
-      {"3 0 0 0 0 0 0\n", "1.3333333333\n"},
-      {"3 0 2 1 1 2 0", "0.6666666667\n"},
-      {"0\n", "-nan\n"},
-      {"0", ""},  // a count that ends the input is not a case
-      {"1 5 5\n7", "0.0000000000\n"},
-      {"-3\n1\n5 5\n", "0.6666666667\n0.0000000000\n"},
-      {"-1 ", "2.0000000000\n"},
-      {"+2\r\n+0 -0\r\n+1 +1\r\n", "0.5000000000\n"},
-      {"0002 000 0 01 001", "0.5000000000\n"},
-      {"x", ""},
-      {"9223372036854775808 1 1", ""},  // a count beyond 64 bits ends the run
-      {"2 0 0 1 1 abc", "0.5000000000\n"},
-      // Points cut short: the line comes from the points read, then the run ends.
-      {"12abc 1 1", "-0.1666666667\n"},
-      {"3 0 0 0 0", "0.2222222222\n"},
-      {"3 0 0 0 0 7", "0.2222222222\n"},
-      {"3 0 0 0 0 7 2147483648 2 0 0 1 1", "0.2222222222\n"},
-      // N * N wraps around; the point index does not.
-      {"1000000000000000000 1 1", "0.3618501904\n"},
-      {"3000000000 0 0 0 0 0 0\n", "-0.0000000007\n"},
-  };
+  const std::vector<Golden> cases = read_golden_cases();
+  ASSERT_GT(cases.size(), 30U);
   for (const Golden& golden : cases) {
     for (const ScanKernel& kernel : supported_scan_kernels()) {
       for (std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{1} << 20}) {
