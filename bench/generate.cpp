@@ -8,9 +8,10 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "diagonal_tally.h"
+#include "tally/key_hash.h"
 
 namespace {
 
@@ -42,23 +43,31 @@ class Writer {
   std::string buffer_;
 };
 
-// Keys whose table hash shares the top 16 bits with `seed_key`: they all
-// have one home slot at every table size.
-std::vector<std::uint32_t> colliding_keys(std::uint32_t seed_key, std::size_t count) {
-  using diagonal_picks::DiagonalTally;
-  const auto home = [](std::uint32_t key) { return DiagonalTally::hash(key) >> (64 - DiagonalTally::kMaxTableBits); };
+// `count` keys (a power of two) whose mixed values share all but their low
+// bits with the mixed value of `seed_key`: they fall into one partition,
+// share one home slot in the small table at every size, and crowd a few
+// home slots in the partition's table. A hash-flooding attack by someone
+// who knows the code.
+std::vector<std::uint32_t> colliding_keys(std::uint32_t seed_key, std::uint32_t count) {
+  namespace key_hash = diagonal_picks::key_hash;
+  const std::uint32_t shared = key_hash::mix(seed_key) & ~(count - 1);
   std::vector<std::uint32_t> keys;
-  for (std::uint32_t key = 0; keys.size() < count && key < UINT32_MAX; ++key) {
-    if (home(key) == home(seed_key)) keys.push_back(key);
-  }
+  for (std::uint32_t low = 0; low < count; ++low) keys.push_back(key_hash::unmix(shared | low));
   return keys;
+}
+
+// A point whose X + Y is `key`, with both coordinates in the 32-bit range.
+std::pair<std::int64_t, std::int64_t> point_on(std::uint32_t key, std::int64_t jitter) {
+  const std::int64_t sum = static_cast<std::int32_t>(key);
+  const std::int64_t x = sum / 2 + jitter;
+  return {x, sum - x};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: generate W|D|S|T|A11|A16|A20|ASC|DESC|EQ|COLLIDE|SMALLCOLLIDE [SCALE]\n");
+    std::fprintf(stderr, "usage: generate W|D|MID|S|T|A11|A16|A20|ASC|DESC|EQ|COLLIDE|SMALLCOLLIDE [SCALE]\n");
     return 2;
   }
   const std::string_view workload = argv[1];
@@ -75,6 +84,10 @@ int main(int argc, char** argv) {
     const std::int64_t limit = workload == "W" ? 1000000000 : 1000;
     out.number(points, '\n');
     for (std::int64_t i = 0; i < points; ++i) out.point(uniform(limit), uniform(limit));
+  } else if (workload == "MID") {
+    // About 10^6 distinct keys in each direction, each seen about ten times.
+    out.number(points, '\n');
+    for (std::int64_t i = 0; i < points; ++i) out.point(uniform(250000), uniform(250000));
   } else if (workload == "S" || workload == "T") {
     const std::int64_t cases = workload == "S" ? scaled(1e5) : scaled(1e6);
     const std::int64_t size = workload == "S" ? 10 : 1;
@@ -103,20 +116,20 @@ int main(int argc, char** argv) {
     const std::vector<std::uint32_t> keys = colliding_keys(1, 4096);
     out.number(points, '\n');
     for (std::int64_t i = 0; i < points; ++i) {
-      const auto sum = static_cast<std::int32_t>(keys[static_cast<std::size_t>(i) % keys.size()]);
-      const std::int64_t x = uniform(1000000);
-      out.point(x, std::int64_t{sum} - x);
+      const auto [x, y] = point_on(keys[static_cast<std::size_t>(i) % keys.size()], uniform(1000000));
+      out.point(x, y);
     }
   } else if (workload == "SMALLCOLLIDE") {
-    // Many small cases, each with 40 points whose keys X + Y share one home
-    // slot, so that every case leaves the table for sorting.
-    const std::vector<std::uint32_t> keys = colliding_keys(1, 40);
+    // Many small cases, each with 40 points whose keys X + Y collide, so
+    // that every case leaves the small table.
+    std::vector<std::uint32_t> keys = colliding_keys(1, 64);
+    keys.resize(40);
     const std::int64_t cases = scaled(2.5e5);
     for (std::int64_t c = 0; c < cases; ++c) {
       out.number(static_cast<std::int64_t>(keys.size()), '\n');
       for (const std::uint32_t key : keys) {
-        const std::int64_t x = uniform(1000);
-        out.point(x, std::int64_t{key} - x);
+        const auto [x, y] = point_on(key, uniform(1000));
+        out.point(x, y);
       }
     }
   } else {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "diagonal_tally.h"
+#include "tally/diagonal_tally.h"
 #include "support/reference_models.h"
 
 namespace {

@@ -2,12 +2,13 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "diagonal_tally.h"
+#include "tally/diagonal_tally.h"
 
 namespace diagonal_picks {
 namespace {
@@ -16,10 +17,14 @@ namespace {
 // one is cheaper than building it afresh.
 class DiagonalCounter {
  public:
+  // One direction at a time, so that only one tally's buffers compete for
+  // the cache.
   void add(std::span<const std::int32_t> coordinates) {
-    for (std::size_t i = 0; i + 1 < coordinates.size(); i += 2) {
-      add_point(NEdiags_, SEdiags_, coordinates[i], coordinates[i + 1]);
-    }
+    const std::size_t points = coordinates.size() / 2;
+    for (std::size_t i = 0; i < points; ++i) keys_[i] = NEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
+    NEdiags_.add({keys_.data(), points});
+    for (std::size_t i = 0; i < points; ++i) keys_[i] = SEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
+    SEdiags_.add({keys_.data(), points});
   }
 
   double finish(std::int64_t N) {
@@ -32,6 +37,7 @@ class DiagonalCounter {
  private:
   DiagonalTally NEdiags_;
   DiagonalTally SEdiags_;
+  std::array<std::int32_t, kBatchPoints> keys_;
 };
 
 }  // namespace

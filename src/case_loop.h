@@ -36,9 +36,11 @@ std::size_t format_ratio_line(double result, char (&line)[kMaxLineLength]);
 // count whose digits run to the very end of the input is not a case. A case
 // whose points are cut short still gets its line, from the points read, and
 // ends the run.
+// Points handed to the counter at a time, at most.
+inline constexpr std::size_t kBatchPoints = 2048;
+
 template <class Counter>
 void read_cases(InputReader& input, Counter& counter, const LineWriter& write_line) {
-  constexpr std::size_t kBatchPoints = 2048;
   std::array<std::int32_t, 2 * kBatchPoints> coordinates;
   std::int64_t N = 0;
   while (input.read_int64(N) == ReadStatus::ok) {

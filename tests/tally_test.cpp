@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "diagonal_tally.h"
+#include "tally/diagonal_tally.h"
 #include "support/reference_models.h"
 
 namespace diagonal_picks {
@@ -98,21 +98,20 @@ TEST(Tally, MatchesMapOnLargeAndStructuredKeySets) {
   }
 }
 
-// Keys that all share one home slot at every table size: the tally must
-// leave the table instead of probing ever longer chains, and count exactly.
-TEST(Tally, CountsKeysThatCollideInTheTable) {
+// Keys whose mixed values share all but their low bits: one partition, one
+// home slot in the small table, a crowded partition table. The tally must
+// count them exactly without probing ever longer chains.
+TEST(Tally, CountsKeysThatCollideInTheTables) {
+  const std::uint32_t shared = key_hash::mix(12345) & ~0xFFFU;
   std::vector<std::int32_t> colliding;
-  const std::uint64_t target = DiagonalTally::hash(12345) >> (64 - DiagonalTally::kMaxTableBits);
-  for (std::uint32_t key = 0; colliding.size() < 200; ++key) {
-    if (DiagonalTally::hash(key) >> (64 - DiagonalTally::kMaxTableBits) == target) {
-      colliding.push_back(static_cast<std::int32_t>(key));
-    }
-  }
-  std::vector<std::int32_t> keys;
-  for (int repeat = 0; repeat < 50; ++repeat) keys.insert(keys.end(), colliding.begin(), colliding.end());
+  for (std::uint32_t low = 0; low < 4096; low += 3) colliding.push_back(static_cast<std::int32_t>(key_hash::unmix(shared | low)));
   DiagonalTally tally;
-  expect_tally_matches_model(keys, tally);
-  expect_tally_matches_model({1, 2, 2}, tally);  // a small case after it
+  for (const std::size_t distinct : {40U, 300U, 1366U}) {
+    std::vector<std::int32_t> keys;
+    for (int repeat = 0; repeat < 20; ++repeat) keys.insert(keys.end(), colliding.begin(), colliding.begin() + static_cast<std::ptrdiff_t>(distinct));
+    expect_tally_matches_model(keys, tally);
+    expect_tally_matches_model({1, 2, 2}, tally);  // a small case after it
+  }
 }
 
 }  // namespace

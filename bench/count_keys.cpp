@@ -1,0 +1,126 @@
+// Times the tally alone on keys generated in memory, with no text to read.
+// Usage: count_keys KEYSET   prints: KEYSET keys distinct ns-per-key peak-KiB
+//        count_keys --list   prints the key sets
+// Peak memory is the growth of the peak resident set while counting. The
+// sum of squared counts is checked against the one the key set must give,
+// so neither a dropped loop nor a wrong count can pass as fast.
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "tally/diagonal_tally.h"
+#include "tally/key_hash.h"
+#include "tally/partitioner.h"
+
+namespace {
+
+// Every key set is `count` keys over `distinct` values: key i is
+// value((order(i)) mod distinct), where `order` permutes 0..count-1 and
+// `value` is one-to-one. So each value is seen count / distinct times, or
+// once more, and the sum of squared counts follows.
+struct KeySet {
+  std::string_view name;
+  std::uint64_t count;
+  std::uint64_t distinct;
+  bool shuffled;  // visit the values in a scattered order, not 0, 1, 2, ...
+  std::function<std::uint32_t(std::uint64_t)> value;
+};
+
+std::uint32_t spread(std::uint64_t v) { return static_cast<std::uint32_t>(v) * 0x9E3779B1U; }
+
+// Mixed values that share their top bits: one partition, and crowded home
+// slots in every table.
+std::uint32_t colliding(std::uint64_t v, unsigned low_bits) {
+  const std::uint32_t shared = diagonal_picks::key_hash::mix(1) & ~((std::uint32_t{1} << low_bits) - 1);
+  return diagonal_picks::key_hash::unmix(shared | static_cast<std::uint32_t>(v));
+}
+
+const std::vector<KeySet>& key_sets() {
+  constexpr unsigned kOnePartitionBits = 32 - diagonal_picks::Partitioner::kPartitionBits;
+  static const std::vector<KeySet> sets = {
+      {"W-like", 20000000, 20000000, true, spread},
+      {"D-like", 20000000, 4000, true, spread},
+      {"MID", 10000000, 1000000, true, spread},
+      {"1e8/1e4", 100000000, 10000, true, spread},
+      {"x2^11", 20000000, 1 << 21, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 11; }},
+      {"x2^20", 20000000, 1 << 12, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 20; }},
+      {"ascending", 20000000, 20000000, false, [](std::uint64_t v) { return static_cast<std::uint32_t>(v); }},
+      {"descending", 20000000, 20000000, false, [](std::uint64_t v) { return static_cast<std::uint32_t>(-v); }},
+      {"equal", 20000000, 1, false, [](std::uint64_t) { return 7U; }},
+      {"collide", 20000000, 4096, false, [](std::uint64_t v) { return colliding(v, 12); }},
+      {"one-partition", 20000000, std::uint64_t{1} << kOnePartitionBits, true,
+       [](std::uint64_t v) { return colliding(v, kOnePartitionBits); }},
+  };
+  return sets;
+}
+
+std::vector<std::int32_t> generate(const KeySet& set) {
+  // Stepping by a large prime modulo the count visits every index once.
+  constexpr std::uint64_t kStep = 1000000007;
+  std::vector<std::int32_t> keys(set.count);
+  std::uint64_t index = 0;
+  for (std::uint64_t i = 0; i < set.count; ++i) {
+    const std::uint64_t position = set.shuffled ? index : i;
+    keys[i] = static_cast<std::int32_t>(set.value(position % set.distinct));
+    index = (index + kStep) % set.count;
+  }
+  return keys;
+}
+
+std::uint64_t expected_sum(const KeySet& set) {
+  const std::uint64_t q = set.count / set.distinct;
+  const std::uint64_t r = set.count % set.distinct;
+  return (set.distinct - r) * q * q + r * (q + 1) * (q + 1);
+}
+
+long resident_kib() {
+  long pages = 0;
+  long resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long peak_resident_kib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string_view wanted = argc > 1 ? argv[1] : "";
+  if (wanted == "--list") {
+    for (const KeySet& set : key_sets()) std::printf("%.*s\n", static_cast<int>(set.name.size()), set.name.data());
+    return 0;
+  }
+  for (const KeySet& set : key_sets()) {
+    if (set.name != wanted) continue;
+    const std::vector<std::int32_t> keys = generate(set);
+    diagonal_picks::DiagonalTally tally;
+    const long resident_before = resident_kib();
+    const auto start = std::chrono::steady_clock::now();
+    tally.add(keys);
+    const std::uint64_t sum = tally.sum_of_squared_counts();
+    const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+    const long peak = peak_resident_kib() - resident_before;
+    if (sum != expected_sum(set)) {
+      std::fprintf(stderr, "count_keys: %s summed to %llu, not %llu\n", argv[1], static_cast<unsigned long long>(sum),
+                   static_cast<unsigned long long>(expected_sum(set)));
+      return 1;
+    }
+    std::printf("%s %llu %llu %.3f %ld\n", argv[1], static_cast<unsigned long long>(set.count),
+                static_cast<unsigned long long>(set.distinct), elapsed.count() / static_cast<double>(set.count), peak);
+    return 0;
+  }
+  std::fprintf(stderr, "usage: count_keys KEYSET | --list\n");
+  return 2;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+
+namespace diagonal_picks {
+
+// Mixes a key so that every bit of the result depends on every bit of the
+// key. The tally works on mixed keys only: their top bits choose a
+// partition and their next bits a table slot, so multiples of a power of
+// two, ascending runs and other regular keys spread like random ones.
+//
+// The mix is a bijection on 32 bits (each step is invertible), so two keys
+// are equal exactly when their mixed values are, and counting mixed keys is
+// counting keys.
+namespace key_hash {
+
+inline constexpr std::uint32_t kFirstFactor = 0x7FEB352DU;
+inline constexpr std::uint32_t kSecondFactor = 0x846CA68BU;
+
+constexpr std::uint32_t mix(std::uint32_t key) {
+  key ^= key >> 16;
+  key *= kFirstFactor;
+  key ^= key >> 16;
+  key *= kSecondFactor;
+  key ^= key >> 16;
+  return key;
+}
+
+// The multiplicative inverse of an odd factor modulo 2^32, by Newton's
+// iteration: each step doubles the number of correct low bits.
+constexpr std::uint32_t inverse(std::uint32_t odd_factor) {
+  std::uint32_t inverse = odd_factor;  // correct in the low 3 bits
+  for (int step = 0; step < 4; ++step) inverse *= 2U - odd_factor * inverse;
+  return inverse;
+}
+
+// The key whose mixed value is `mixed`; tests and the benchmark use it to
+// build keys that land where they choose.
+constexpr std::uint32_t unmix(std::uint32_t mixed) {
+  mixed ^= mixed >> 16;  // a shift by half the width undoes itself
+  mixed *= inverse(kSecondFactor);
+  mixed ^= mixed >> 16;
+  mixed *= inverse(kFirstFactor);
+  mixed ^= mixed >> 16;
+  return mixed;
+}
+
+static_assert(unmix(mix(0x12345678U)) == 0x12345678U);
+
+}  // namespace key_hash
+}  // namespace diagonal_picks

@@ -1,0 +1,46 @@
+#include "tally/page_array.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "out_of_memory.h"
+
+namespace diagonal_picks::page_mapping {
+
+std::size_t round_to_pages(std::size_t bytes) {
+  static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) / page * page;
+}
+
+void* map(std::size_t bytes) {
+  void* const mapping = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) out_of_memory();
+  return mapping;
+}
+
+void* remap(void* mapping, std::size_t current, std::size_t wanted) {
+#if defined(__linux__) && !defined(DIAGONAL_PICKS_POSIX_FALLBACK)
+  void* const moved = ::mremap(mapping, current, wanted, MREMAP_MAYMOVE);
+  if (moved == MAP_FAILED) out_of_memory();
+  return moved;
+#else
+  // Without mremap: give back the tail when shrinking, copy when growing.
+  if (wanted < current) {
+    unmap(static_cast<char*>(mapping) + wanted, current - wanted);
+    return mapping;
+  }
+  void* const moved = map(wanted);
+  std::memcpy(moved, mapping, current);
+  unmap(mapping, current);
+  return moved;
+#endif
+}
+
+void unmap(void* mapping, std::size_t bytes) noexcept {
+  // Whole pages of a mapping this process made, so this cannot fail.
+  if (bytes != 0) ::munmap(mapping, bytes);
+}
+
+}  // namespace diagonal_picks::page_mapping
