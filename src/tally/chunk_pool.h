@@ -17,7 +17,7 @@ namespace diagonal_picks {
 template <class T>
 class ChunkPool {
  public:
-  static constexpr std::size_t kChunkSize = 1024 / sizeof(T);  // values in one 1 KiB chunk
+  static constexpr std::size_t kChunkSize = 512 / sizeof(T);  // values in one 512-byte chunk
   static constexpr std::uint32_t kNoChunk = UINT32_MAX;
 
   // A list's chunks are linked from head to tail; all but the tail are full.

@@ -9,8 +9,8 @@
 namespace diagonal_picks {
 namespace {
 
-// A partition with more distinct keys than this would need a table larger
-// than the second-level cache; it is sorted instead.
+// A partition with more keys than this would need a table larger than the
+// second-level cache; it is sorted instead, as are the smallest partitions.
 constexpr std::size_t kMaxTableKeys = std::size_t{1} << 15;
 
 // Memory the sorting buffers keep across cases.
@@ -25,8 +25,9 @@ constexpr unsigned kDigitBits = 8;
 constexpr unsigned kSortedBits = 32 - Partitioner::kPartitionBits;
 constexpr unsigned kPasses = (kSortedBits + kDigitBits - 1) / kDigitBits;
 constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
-// Below this many keys a comparison sort is quicker than the passes.
-constexpr std::size_t kSmallSort = 256;
+// Up to this many keys a comparison sort is quicker than the radix sort's
+// passes, and about as quick as a table.
+constexpr std::size_t kSmallSort = 64;
 
 std::size_t digit(std::uint32_t key, unsigned pass) { return (key >> (pass * kDigitBits)) & (kDigits - 1); }
 
@@ -34,7 +35,7 @@ std::size_t digit(std::uint32_t key, unsigned pass) { return (key >> (pass * kDi
 
 bool Compactor::count(const Partitioner& partitions, std::size_t partition) {
   const std::size_t keys = partitions.key_count(partition) + partitions.counted_count(partition);
-  if (keys <= kMaxTableKeys) {
+  if (keys > kSmallSort && keys <= kMaxTableKeys) {
     table_.reset(table_bits_for(keys), Partitioner::kPartitionBits);
     bool fits = true;
     partitions.for_each_key_run(partition, [&](std::span<const std::uint32_t> run) { fits = fits && table_.add_all(run); });

@@ -13,6 +13,24 @@ void CountingTable::reset(unsigned bits, unsigned skipped_bits) {
   skipped_bits_ = skipped_bits;
 }
 
+bool CountingTable::grow() {
+  spare_.resize(2 * slot_count());
+  Probe probe{spare_.data(), spare_.size() - 1, 64 - (bits_ + 1), skipped_bits_, std::min(kMaxProbe, spare_.size() / 4)};
+  bool moved = true;
+  for (const CountedKey& entry : slots_.span()) {
+    if (entry.count != 0) moved = moved && probe.add(entry.key, entry.count);
+  }
+  if (!moved) {
+    std::fill_n(spare_.data(), spare_.size(), CountedKey{0, 0});
+    return false;
+  }
+  slots_.swap(spare_);
+  std::fill_n(spare_.data(), spare_.size(), CountedKey{0, 0});
+  ++bits_;
+  mask_ = slots_.size() - 1;
+  return true;
+}
+
 std::pair<std::size_t, std::size_t> CountingTable::split_by_count(std::span<std::uint32_t> seen_once,
                                                                   std::span<CountedKey> seen_more) const {
   std::size_t once = 0;

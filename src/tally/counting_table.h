@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -25,7 +26,9 @@ struct CountedKey {
 // the caller counts them another way.
 class CountingTable {
  public:
-  static constexpr unsigned kMaxProbe = 32;
+  // A probe may visit this many slots, or a quarter of a small table.
+  static constexpr std::size_t kMaxProbe = 32;
+  std::size_t probe_limit() const { return std::min(kMaxProbe, slot_count() / 4); }
 
   explicit CountingTable(unsigned bits = 1) { reset(bits); }
 
@@ -69,6 +72,10 @@ class CountingTable {
     return added;
   }
 
+  // Doubles the slots and moves every key to its new home. False, with the
+  // table unchanged, when a key's probe runs too long there.
+  bool grow();
+
   // The number of distinct keys, and of slots.
   std::size_t size() const { return size_; }
   std::size_t slot_count() const { return mask_ + 1; }
@@ -105,6 +112,7 @@ class CountingTable {
     std::size_t mask;
     unsigned shift;
     unsigned skipped_bits;
+    std::size_t limit;
     std::size_t inserted = 0;
 
     bool add(std::uint32_t key, std::uint32_t count) {
@@ -132,7 +140,7 @@ class CountingTable {
 
     bool add_beyond(std::size_t home, std::uint32_t key, std::uint32_t count) {
       std::size_t slot = home;
-      for (unsigned probe = 1; probe < kMaxProbe; ++probe) {
+      for (std::size_t probe = 1; probe < limit; ++probe) {
         slot = (slot + 1) & mask;
         CountedKey& entry = slots[slot];
         if (entry.count == 0) {
@@ -148,11 +156,12 @@ class CountingTable {
       return false;
     }
   };
-  Probe start_probe() { return {slots_.data(), mask_, 64 - bits_, skipped_bits_}; }
+  Probe start_probe() { return {slots_.data(), mask_, 64 - bits_, skipped_bits_, probe_limit()}; }
 
   // Every slot beyond the first 2^bits_ is zero, so a reset only needs to
   // clear the slots in use.
   PageArray<CountedKey> slots_;
+  PageArray<CountedKey> spare_;  // all zero; the next size's slots while growing
   std::size_t mask_ = 0;
   std::size_t size_ = 0;
   unsigned bits_ = 0;

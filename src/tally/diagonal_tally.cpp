@@ -28,29 +28,33 @@ void DiagonalTally::add_mixed(std::span<const std::uint32_t> mixed) {
       move_to_partitions();
     }
   }
+  partitioned_keys_ += mixed.size();
   for (const std::uint32_t key : mixed) {
-    if (partitions_.add(key)) compactor_.compact(partitions_, partitions_.due_partition());
+    if (sample_.sampled(key)) sample_.add(key, 1);
+    if (partitions_.add(key)) compact_or_defer(partitions_.due_partition());
+  }
+}
+
+void DiagonalTally::compact_or_defer(std::size_t partition) {
+  // While the keys are almost all distinct, compacting would merge next to
+  // nothing, and buffering them costs no more memory than their distinct
+  // keys would: let the partition grow to twice its size first.
+  if (sample_.mostly_distinct(partitioned_keys_)) {
+    partitions_.set_due(partition, 2 * partitions_.key_count(partition));
+  } else {
+    compactor_.compact(partitions_, partition);
   }
 }
 
 void DiagonalTally::grow_table() {
-  if (table_.bits() == kMaxTableBits) {
-    move_to_partitions();
-    return;
-  }
-  larger_table_.reset(table_.bits() + 1);
-  bool fits = true;
-  table_.for_each([&](const CountedKey& counted) { fits = fits && larger_table_.add(counted.key, counted.count); });
-  if (fits) {
-    std::swap(table_, larger_table_);
-  } else {
-    move_to_partitions();
-  }
+  if (table_.bits() == kMaxTableBits || !table_.grow()) move_to_partitions();
 }
 
 void DiagonalTally::move_to_partitions() {
   partitioned_ = true;
   table_.for_each([this](const CountedKey& counted) {
+    partitioned_keys_ += counted.count;
+    if (sample_.sampled(counted.key)) sample_.add(counted.key, counted.count);
     const std::size_t partition = Partitioner::partition_of(counted.key);
     if (counted.count == 1) {
       partitions_.append_keys(partition, {&counted.key, 1});
@@ -74,6 +78,8 @@ void DiagonalTally::clear() {
   if (partitioned_) {
     partitions_.clear();
     compactor_.release_memory();
+    sample_.clear();
+    partitioned_keys_ = 0;
     partitioned_ = false;
   }
 }

@@ -5,6 +5,7 @@
 
 #include "tally/compactor.h"
 #include "tally/counting_table.h"
+#include "tally/distinct_sample.h"
 #include "tally/key_hash.h"
 #include "tally/partitioner.h"
 
@@ -38,13 +39,15 @@ class DiagonalTally {
   static constexpr unsigned kMaxTableBits = 16;
 
   void add_mixed(std::span<const std::uint32_t> mixed);
+  void compact_or_defer(std::size_t partition);
   void grow_table();
   void move_to_partitions();
 
   CountingTable table_{kFirstTableBits};
-  CountingTable larger_table_;  // the next size while the table grows
   bool partitioned_ = false;
   Partitioner partitions_{Compactor::kFirstDue};  // empty while not partitioned_
+  std::uint64_t partitioned_keys_ = 0;
+  DistinctSample sample_;
   // Scratch space for counting, not part of the tally's value.
   mutable Compactor compactor_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace diagonal_picks {
 namespace {
@@ -24,6 +25,21 @@ bool Partitioner::flush(std::size_t partition) {
   keys_.append(target.keys, std::span<const std::uint32_t, kLineKeys>(&staging_[partition * kLineKeys], kLineKeys));
   due_partition_ = partition;
   return target.keys.size >= target.due;
+}
+
+std::uint64_t Partitioner::staged_partitions(std::size_t word) const {
+  // Most words of counts are all zero in a small case: test four counts
+  // at a time before looking at each.
+  std::uint64_t any = 0;
+  for (std::size_t i = 0; i < 64; i += 4) {
+    std::uint64_t four = 0;
+    std::memcpy(&four, &staged_[word * 64 + i], sizeof four);
+    any |= four;
+  }
+  if (any == 0) return 0;
+  std::uint64_t staged = 0;
+  for (std::size_t bit = 0; bit < 64; ++bit) staged |= std::uint64_t{staged_[word * 64 + bit] != 0} << bit;
+  return staged;
 }
 
 void Partitioner::empty(std::size_t partition) {

@@ -63,9 +63,10 @@ class Partitioner {
   template <class Visit>
   void for_each_partition_in_use(Visit visit) const {
     for (std::size_t word = 0; word < listed_.size(); ++word) {
-      std::uint64_t in_use = listed_[word];
-      for (std::size_t bit = 0; bit < 64; ++bit) in_use |= std::uint64_t{staged_[word * 64 + bit] != 0} << bit;
-      for (; in_use != 0; in_use &= in_use - 1) visit(word * 64 + static_cast<std::size_t>(std::countr_zero(in_use)));
+      const std::uint64_t in_use = listed_[word] | staged_partitions(word);
+      for (std::uint64_t left = in_use; left != 0; left &= left - 1) {
+        visit(word * 64 + static_cast<std::size_t>(std::countr_zero(left)));
+      }
     }
   }
 
@@ -95,6 +96,9 @@ class Partitioner {
   };
 
   bool flush(std::size_t partition);
+  // One bit for each of partitions 64 * word to 64 * word + 63 that has
+  // staged keys.
+  std::uint64_t staged_partitions(std::size_t word) const;
   Partition empty_partition() const {
     Partition partition;
     partition.due = first_due_;
