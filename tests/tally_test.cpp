@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "tally/diagonal_tally.h"
 #include "support/reference_models.h"
+#include "tally/diagonal_tally.h"
 
 namespace diagonal_picks {
 namespace {
@@ -104,11 +104,13 @@ TEST(Tally, MatchesMapOnLargeAndStructuredKeySets) {
 TEST(Tally, CountsKeysThatCollideInTheTables) {
   const std::uint32_t shared = key_hash::mix(12345) & ~0xFFFU;
   std::vector<std::int32_t> colliding;
-  for (std::uint32_t low = 0; low < 4096; low += 3) colliding.push_back(static_cast<std::int32_t>(key_hash::unmix(shared | low)));
+  for (std::uint32_t low = 0; low < 4096; low += 3)
+    colliding.push_back(static_cast<std::int32_t>(key_hash::unmix(shared | low)));
   DiagonalTally tally;
   for (const std::size_t distinct : {40U, 300U, 1366U}) {
     std::vector<std::int32_t> keys;
-    for (int repeat = 0; repeat < 20; ++repeat) keys.insert(keys.end(), colliding.begin(), colliding.begin() + static_cast<std::ptrdiff_t>(distinct));
+    for (int repeat = 0; repeat < 20; ++repeat)
+      keys.insert(keys.end(), colliding.begin(), colliding.begin() + static_cast<std::ptrdiff_t>(distinct));
     expect_tally_matches_model(keys, tally);
     expect_tally_matches_model({1, 2, 2}, tally);  // a small case after it
   }

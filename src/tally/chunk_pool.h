@@ -101,7 +101,7 @@ class ChunkPool {
     list.tail = chunk;
   }
 
-  PageArray<T> values_;  // chunk c holds values [c * kChunkSize, (c + 1) * kChunkSize)
+  PageArray<T> values_;            // chunk c holds values [c * kChunkSize, (c + 1) * kChunkSize)
   PageArray<std::uint32_t> next_;  // the chunk after c in its list, or in the free list
   std::uint32_t free_ = kNoChunk;
 };

@@ -38,7 +38,8 @@ bool Compactor::count(const Partitioner& partitions, std::size_t partition) {
   if (keys > kSmallSort && keys <= kMaxTableKeys) {
     table_.reset(table_bits_for(keys), Partitioner::kPartitionBits);
     bool fits = true;
-    partitions.for_each_key_run(partition, [&](std::span<const std::uint32_t> run) { fits = fits && table_.add_all(run); });
+    partitions.for_each_key_run(partition,
+                                [&](std::span<const std::uint32_t> run) { fits = fits && table_.add_all(run); });
     partitions.for_each_counted_run(partition,
                                     [&](std::span<const CountedKey> run) { fits = fits && table_.add_all(run); });
     if (fits) return true;
@@ -59,7 +60,8 @@ bool Compactor::count(const Partitioner& partitions, std::size_t partition) {
 // counts.
 void Compactor::sort_and_merge() {
   if (sorted_.size() <= kSmallSort) {
-    std::sort(sorted_.data(), sorted_.data() + sorted_.size(), [](CountedKey a, CountedKey b) { return a.key < b.key; });
+    std::sort(sorted_.data(), sorted_.data() + sorted_.size(),
+              [](CountedKey a, CountedKey b) { return a.key < b.key; });
   } else {
     radix_sort();
   }
@@ -98,8 +100,8 @@ void Compactor::compact(Partitioner& partitions, std::size_t partition) {
   const std::size_t distinct = in_table ? table_.size() : sorted_.size();
   seen_once_.resize(distinct + 1);
   seen_more_.resize(distinct + 1);
-  const auto [once, more] = in_table ? table_.split_by_count(seen_once_.span(), seen_more_.span())
-                                     : split_sorted_by_count();
+  const auto [once, more] =
+      in_table ? table_.split_by_count(seen_once_.span(), seen_more_.span()) : split_sorted_by_count();
   partitions.empty(partition);
   partitions.append_keys(partition, seen_once_.span().first(once));
   partitions.append_counted(partition, seen_more_.span().first(more));

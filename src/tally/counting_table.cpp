@@ -15,7 +15,8 @@ void CountingTable::reset(unsigned bits, unsigned skipped_bits) {
 
 bool CountingTable::grow() {
   spare_.resize(2 * slot_count());
-  Probe probe{spare_.data(), spare_.size() - 1, 64 - (bits_ + 1), skipped_bits_, std::min(kMaxProbe, spare_.size() / 4)};
+  Probe probe{spare_.data(), spare_.size() - 1, 64 - (bits_ + 1), skipped_bits_,
+              std::min(kMaxProbe, spare_.size() / 4)};
   bool moved = true;
   for (const CountedKey& entry : slots_.span()) {
     if (entry.count != 0) moved = moved && probe.add(entry.key, entry.count);

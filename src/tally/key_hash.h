@@ -2,8 +2,6 @@
 
 #include <cstdint>
 
-namespace diagonal_picks {
-
 // Mixes a key so that every bit of the result depends on every bit of the
 // key. The tally works on mixed keys only: their top bits choose a
 // partition and their next bits a table slot, so multiples of a power of
@@ -12,7 +10,7 @@ namespace diagonal_picks {
 // The mix is a bijection on 32 bits (each step is invertible), so two keys
 // are equal exactly when their mixed values are, and counting mixed keys is
 // counting keys.
-namespace key_hash {
+namespace diagonal_picks::key_hash {
 
 inline constexpr std::uint32_t kFirstFactor = 0x7FEB352DU;
 inline constexpr std::uint32_t kSecondFactor = 0x846CA68BU;
@@ -47,5 +45,4 @@ constexpr std::uint32_t unmix(std::uint32_t mixed) {
 
 static_assert(unmix(mix(0x12345678U)) == 0x12345678U);
 
-}  // namespace key_hash
-}  // namespace diagonal_picks
+}  // namespace diagonal_picks::key_hash

@@ -53,9 +53,7 @@ class Partitioner {
   void for_each_counted_run(std::size_t partition, Visit visit) const {
     counted_.for_each_run(partitions_[partition].counted, visit);
   }
-  std::size_t key_count(std::size_t partition) const {
-    return partitions_[partition].keys.size + staged_[partition];
-  }
+  std::size_t key_count(std::size_t partition) const { return partitions_[partition].keys.size + staged_[partition]; }
   std::size_t counted_count(std::size_t partition) const { return partitions_[partition].counted.size; }
 
   // Calls visit(partition) for every partition that holds keys, in order.
