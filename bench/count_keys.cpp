@@ -1,18 +1,19 @@
 // Times the tally alone on keys generated in memory, with no text to read.
-// Usage: count_keys KEYSET   prints: KEYSET keys distinct ns-per-key peak-KiB
-//        count_keys --list   prints the key sets
+// Usage: count_keys KEYSET [SCALE]   prints: KEYSET keys distinct ns-per-key peak-KiB
+//        count_keys --list           prints the key sets
+// SCALE multiplies the number of keys and of distinct values (default 1).
 // Peak memory is the growth of the peak resident set while counting. The
 // sum of squared counts is checked against the one the key set must give,
 // so neither a dropped loop nor a wrong count can pass as fast.
 
-#include <sys/resource.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -81,17 +82,17 @@ std::uint64_t expected_sum(const KeySet& set) {
   return (set.distinct - r) * q * q + r * (q + 1) * (q + 1);
 }
 
-long resident_kib() {
-  long pages = 0;
-  long resident = 0;
-  std::ifstream("/proc/self/statm") >> pages >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-long peak_resident_kib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
+// A field of /proc/self/status, in KiB: VmRSS is the resident set now,
+// VmHWM its peak. (getrusage's peak would include the peak of the process
+// that started this one, which it inherits across exec.)
+long status_kib(std::string_view field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with(field) && line.size() > field.size() && line[field.size()] == ':') {
+      return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+    }
+  }
+  return 0;
 }
 
 }  // namespace
@@ -102,16 +103,22 @@ int main(int argc, char** argv) {
     for (const KeySet& set : key_sets()) std::printf("%.*s\n", static_cast<int>(set.name.size()), set.name.data());
     return 0;
   }
-  for (const KeySet& set : key_sets()) {
+  const double scale = argc > 2 ? std::strtod(argv[2], nullptr) : 1.0;
+  for (KeySet set : key_sets()) {
     if (set.name != wanted) continue;
+    const auto scaled = [scale](std::uint64_t size) {
+      return std::max<std::uint64_t>(1, static_cast<std::uint64_t>(static_cast<double>(size) * scale));
+    };
+    set.count = scaled(set.count);
+    set.distinct = scaled(set.distinct);
     const std::vector<std::int32_t> keys = generate(set);
     diagonal_picks::DiagonalTally tally;
-    const long resident_before = resident_kib();
+    const long resident_before = status_kib("VmRSS");
     const auto start = std::chrono::steady_clock::now();
     tally.add(keys);
     const std::uint64_t sum = tally.sum_of_squared_counts();
     const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
-    const long peak = peak_resident_kib() - resident_before;
+    const long peak = status_kib("VmHWM") - resident_before;
     if (sum != expected_sum(set)) {
       std::fprintf(stderr, "count_keys: %s summed to %llu, not %llu\n", argv[1], static_cast<unsigned long long>(sum),
                    static_cast<unsigned long long>(expected_sum(set)));
@@ -121,6 +128,6 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(set.distinct), elapsed.count() / static_cast<double>(set.count), peak);
     return 0;
   }
-  std::fprintf(stderr, "usage: count_keys KEYSET | --list\n");
+  std::fprintf(stderr, "usage: count_keys KEYSET [SCALE] | --list\n");
   return 2;
 }

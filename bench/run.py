@@ -45,6 +45,8 @@ def main():
     parser.add_argument("--no-baseline", action="store_true", help="skip the slow baseline")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build-bench"))
     parser.add_argument("--before", help="an earlier build of diagonal-picks, measured in the same run")
+    parser.add_argument("--plot", metavar="FILE.svg", help="draw the throughput per workload as a bar chart")
+    parser.add_argument("--no-counting", action="store_true", help="skip the counting-alone benchmark")
     args = parser.parse_args()
     if args.runs < 3:
         parser.error("--runs must be at least 3: a median of fewer runs says little on a shared machine")
@@ -93,7 +95,8 @@ def main():
         for other in ("baseline", "before"):
             if other in outputs and outputs[other] != outputs["diagonal-picks"]:
                 sys.exit(f"FAIL: diagonal-picks and the {other} print different bytes on {workload}")
-        rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory))
+        rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory,
+                     os.path.getsize(input_path)))
 
     names = list(programs)
     header = f"{'workload':12}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
@@ -102,8 +105,8 @@ def main():
     header += f"{'vs before':>11}" if "before" in names else ""
     header += f"{'vs baseline':>13}" if "baseline" in names else ""
     print(header)
-    w_time = next((t["diagonal-picks"] for w, t, _ in rows if w == "W"), None)
-    for workload, median, memory in rows:
+    w_time = next((t["diagonal-picks"] for w, t, _, _ in rows if w == "W"), None)
+    for workload, median, memory, _ in rows:
         line = f"{workload:12}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
         line += f"{median['diagonal-picks'] / median['floor']:9.2f}"
         line += f"{median['floor'] / median['scalar-floor']:13.2f}"
@@ -119,6 +122,57 @@ def main():
     compared = "outputs agree" if "baseline" in names else "outputs not compared (no baseline)"
     print(f"median of {args.runs} interleaved runs, scale {args.scale:g}; {compared}; "
           f"scanning kernel {kernels[0]} (supported: {', '.join(kernels)})")
+    if args.plot:
+        plot(rows, [n for n in ("diagonal-picks", "before", "floor", "baseline") if n in names], args.plot)
+    if not args.no_counting:
+        count_alone(os.path.join(build, "bench", "count_keys"), args.runs, args.scale)
+
+
+def count_alone(count_keys, runs, scale):
+    """The tally alone on keys made in memory: median ns per key and peak memory per key set."""
+    print()
+    print(f"{'key set':14}{'keys':>12}{'distinct':>12}{'ns/key':>9}{'peak MiB':>10}{'x W-like':>10}")
+    sets = subprocess.run([count_keys, "--list"], check=True, capture_output=True, text=True).stdout.split()
+    w_like = None
+    for key_set in sets:
+        results = []
+        for _ in range(runs):
+            out = subprocess.run([count_keys, key_set, f"{scale:g}"], capture_output=True, text=True)
+            if out.returncode != 0:
+                sys.exit(f"FAIL: count_keys {key_set}: {out.stderr.strip()}")
+            results.append(out.stdout.split())
+        ns = statistics.median(float(r[3]) for r in results)
+        peak = max(int(r[4]) for r in results)
+        w_like = ns if key_set == "W-like" else w_like
+        ratio = f"{ns / w_like:10.2f}" if w_like else ""
+        print(f"{key_set:14}{int(results[0][1]):12}{int(results[0][2]):12}{ns:9.2f}{peak / 1024:10.1f}{ratio}")
+    print(f"median of {runs} runs; each checks its sum of squared counts against the known one")
+
+
+def plot(rows, names, path):
+    """A bar chart of input throughput (MB/s, log scale) per workload and program."""
+    try:
+        import matplotlib
+    except ImportError:
+        sys.exit("--plot needs matplotlib: Debian's python3-matplotlib, for /usr/bin/python3")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    workloads = [row[0] for row in rows]
+    width = 0.8 / len(names)
+    fig, ax = plt.subplots(figsize=(max(8, len(workloads) * 0.9), 4.5))
+    for i, name in enumerate(names):
+        speeds = [size / 1e6 / median[name] for _, median, _, size in rows]
+        ax.bar([x + (i - (len(names) - 1) / 2) * width for x in range(len(workloads))], speeds, width, label=name)
+    ax.set_xticks(range(len(workloads)), workloads)
+    ax.set_yscale("log")
+    ax.set_ylabel("input MB/s (log scale)")
+    ax.set_title("Throughput per workload (median of interleaved runs)")
+    ax.legend()
+    ax.grid(axis="y", which="both", alpha=0.3)
+    fig.tight_layout()
+    fig.savefig(path)
+    print(f"chart written to {path}")
 
 
 if __name__ == "__main__":
