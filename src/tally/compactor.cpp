@@ -13,6 +13,9 @@ namespace {
 // second-level cache; it is sorted instead, as are the smallest partitions.
 constexpr std::size_t kMaxTableKeys = std::size_t{1} << 15;
 
+// Keys that the partitions in use may buffer beyond half their size, shared.
+constexpr std::size_t kSharedBacklog = std::size_t{1} << 18;
+
 // Memory the sorting buffers keep across cases.
 constexpr std::size_t kKeptSortKeys = std::size_t{1} << 16;
 
@@ -111,9 +114,14 @@ void Compactor::compact(Partitioner& partitions, std::size_t partition) {
   // nothing, the buffered keys are distinct ones, which cost no more
   // buffered than compacted: buffer four times as many before trying again,
   // so that compacting distinct keys costs a third more work at most.
+  // A few busy partitions (keys that crowd one partition) may share a fixed
+  // allowance of buffered keys and buffer up to twice as many, which keeps
+  // memory bounded while compacting them far less often.
   const std::size_t words_after = once + 2 * more;
   const bool merged_little = (once + more) * 20 >= entries_before * 19;
-  const std::size_t backlog = merged_little ? 4 * words_after : words_after / 2;
+  const std::size_t share = kSharedBacklog / partitions.partitions_in_use();
+  const std::size_t backlog =
+      merged_little ? 4 * words_after : std::max(words_after / 2, std::min(2 * words_after, share));
   partitions.set_due(partition, once + std::max(kFirstDue / 2, backlog));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -66,6 +67,13 @@ class Partitioner {
         visit(word * 64 + static_cast<std::size_t>(std::countr_zero(left)));
       }
     }
+  }
+
+  // The number of partitions whose lists have held keys, at least 1.
+  std::size_t partitions_in_use() const {
+    std::size_t in_use = 0;
+    for (const std::uint64_t word : listed_) in_use += static_cast<std::size_t>(std::popcount(word));
+    return std::max<std::size_t>(in_use, 1);
   }
 
   // Rewriting a partition: empty it, append what it should hold, and set
