@@ -21,7 +21,7 @@ namespace diagonal_picks {
 class Compactor {
  public:
   // How many keys a partition buffers before its first compaction.
-  static constexpr std::size_t kFirstDue = 512;
+  static constexpr std::size_t kFirstDue = 256;
 
   // Rewrites the partition as its distinct keys: a key seen once stays a
   // key, one seen more often becomes a counted key. Then sets how many keys

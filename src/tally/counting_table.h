@@ -72,6 +72,13 @@ class CountingTable {
     return added;
   }
 
+  // Gives back the memory of slots beyond the table's current size.
+  void release_unused() {
+    slots_.shrink_to(0);
+    spare_.clear();
+    spare_.shrink_to(0);
+  }
+
   // Doubles the slots and moves every key to its new home. False, with the
   // table unchanged, when a key's probe runs too long there.
   bool grow();

@@ -62,7 +62,9 @@ void DiagonalTally::move_to_partitions() {
       partitions_.append_counted(partition, {&counted, 1});
     }
   });
+  // A large case follows: the memory of the grown table is better spent there.
   table_.reset(kFirstTableBits);
+  table_.release_unused();
 }
 
 std::uint64_t DiagonalTally::sum_of_squared_counts() const {
