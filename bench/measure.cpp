@@ -1,5 +1,6 @@
 // Runs one program with standard input and output as given and prints its
-// wall time in seconds and peak resident memory in KiB. A separate small
+// wall time in seconds, peak resident memory in KiB and CPU time (user and
+// system, all threads) in seconds. A separate small
 // process, so that the driver's own memory never counts as the program's.
 // Usage: measure PROGRAM [ARGUMENT...] < INPUT > OUTPUT 2> REPORT
 
@@ -22,6 +23,10 @@ int main(int argc, char** argv) {
   rusage usage{};
   if (child < 0 || wait4(child, &status, 0, &usage) != child) return 2;
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
-  std::fprintf(stderr, "%.6f %ld\n", wall.count(), usage.ru_maxrss);
+  const auto seconds = [](timeval time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+  };
+  std::fprintf(stderr, "%.6f %ld %.6f\n", wall.count(), usage.ru_maxrss,
+               seconds(usage.ru_utime) + seconds(usage.ru_stime));
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

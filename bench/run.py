@@ -11,6 +11,7 @@ Usage: bench/run.py [--scale F] [--runs N] [--workloads W,D,...] [--no-baseline]
 import argparse
 import hashlib
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -22,14 +23,14 @@ POINT_WORKLOADS = {"W", "MID", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLID
 
 
 def run_once(measure, command, input_path, output_path):
-    """Runs one program under the measure helper; returns (wall seconds, peak RSS in KiB)."""
+    """Runs one program under the measure helper; returns (wall seconds, peak RSS in KiB, CPU seconds)."""
     with open(input_path, "rb") as stdin, open(output_path, "wb") as stdout:
         result = subprocess.run([measure, *command], stdin=stdin, stdout=stdout,
                                 stderr=subprocess.PIPE, check=False)
     if result.returncode != 0:
         sys.exit(f"{' '.join(command)} failed on {input_path} with status {result.returncode}")
-    wall, rss = result.stderr.split()
-    return float(wall), int(rss)
+    wall, rss, cpu = result.stderr.split()
+    return float(wall), int(rss), float(cpu)
 
 
 def digest(path):
@@ -47,6 +48,7 @@ def main():
     parser.add_argument("--before", help="an earlier build of diagonal-picks, measured in the same run")
     parser.add_argument("--plot", metavar="FILE.svg", help="draw the throughput per workload as a bar chart")
     parser.add_argument("--no-counting", action="store_true", help="skip the counting-alone benchmark")
+    parser.add_argument("--no-one-thread", action="store_true", help="skip the one-CPU run (taskset -c 0)")
     args = parser.parse_args()
     if args.runs < 3:
         parser.error("--runs must be at least 3: a median of fewer runs says little on a shared machine")
@@ -67,6 +69,10 @@ def main():
                 "scalar-floor": [os.path.join(build, "bench", "scalar_floor")]}
     if "avx2" in kernels and kernels[0] != "avx2":
         programs["floor-avx2"] = [floor, "avx2"]
+    taskset = shutil.which("taskset")
+    if taskset and not args.no_one_thread:
+        # The same build allowed one CPU: it counts on one thread.
+        programs["one-thread"] = [taskset, "-c", "0", programs["diagonal-picks"][0]]
     if args.before:
         programs["before"] = [os.path.abspath(args.before)]
     if not args.no_baseline:
@@ -83,30 +89,33 @@ def main():
                                stdout=f, check=True)
             os.rename(input_path + ".tmp", input_path)
         times = {name: [] for name in programs}
+        cpu = {name: [] for name in programs}
         memory = {name: 0 for name in programs}
         outputs = {}
         for _ in range(args.runs):  # interleaved, so drift hits every program alike
             for name, program in programs.items():
                 output_path = os.path.join(data, f"out-{name}")
-                wall, rss = run_once(measure, program, input_path, output_path)
+                wall, rss, cpu_seconds = run_once(measure, program, input_path, output_path)
                 times[name].append(wall)
+                cpu[name].append(cpu_seconds)
                 memory[name] = max(memory[name], rss)
                 outputs[name] = digest(output_path)
-        for other in ("baseline", "before"):
+        for other in ("baseline", "before", "one-thread"):
             if other in outputs and outputs[other] != outputs["diagonal-picks"]:
                 sys.exit(f"FAIL: diagonal-picks and the {other} print different bytes on {workload}")
         rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory,
-                     os.path.getsize(input_path)))
+                     os.path.getsize(input_path), {n: statistics.median(c) for n, c in cpu.items()}))
 
     names = list(programs)
     header = f"{'workload':12}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
     header += f"{'x floor':>9}{'floor/scalar':>13}"
     header += f"{'avx2/scalar':>12}" if "floor-avx2" in names else ""
     header += f"{'vs before':>11}" if "before" in names else ""
+    header += f"{'wall 2t/1t':>11}{'cpu 2t/1t':>10}{'mem 2t/1t':>10}" if "one-thread" in names else ""
     header += f"{'vs baseline':>13}" if "baseline" in names else ""
     print(header)
-    w_time = next((t["diagonal-picks"] for w, t, _, _ in rows if w == "W"), None)
-    for workload, median, memory, _ in rows:
+    w_time = next((t["diagonal-picks"] for w, t, *_ in rows if w == "W"), None)
+    for workload, median, memory, _, cpu_median in rows:
         line = f"{workload:12}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
         line += f"{median['diagonal-picks'] / median['floor']:9.2f}"
         line += f"{median['floor'] / median['scalar-floor']:13.2f}"
@@ -114,6 +123,10 @@ def main():
             line += f"{median['floor-avx2'] / median['scalar-floor']:12.2f}"
         if "before" in names:
             line += f"{median['before'] / median['diagonal-picks']:10.2f}x"
+        if "one-thread" in names:
+            line += f"{median['diagonal-picks'] / median['one-thread']:11.2f}"
+            line += f"{cpu_median['diagonal-picks'] / max(cpu_median['one-thread'], 1e-9):10.2f}"
+            line += f"{memory['diagonal-picks'] / memory['one-thread']:10.2f}"
         if "baseline" in names:
             line += f"{median['baseline'] / median['diagonal-picks']:12.1f}x"
         if w_time and workload in POINT_WORKLOADS and workload != "W":
@@ -123,7 +136,7 @@ def main():
     print(f"median of {args.runs} interleaved runs, scale {args.scale:g}; {compared}; "
           f"scanning kernel {kernels[0]} (supported: {', '.join(kernels)})")
     if args.plot:
-        plot(rows, [n for n in ("diagonal-picks", "before", "floor", "baseline") if n in names], args.plot)
+        plot(rows, [n for n in ("diagonal-picks", "one-thread", "before", "floor", "baseline") if n in names], args.plot)
     if not args.no_counting:
         count_alone(os.path.join(build, "bench", "count_keys"), args.runs, args.scale)
 
@@ -162,7 +175,7 @@ def plot(rows, names, path):
     width = 0.8 / len(names)
     fig, ax = plt.subplots(figsize=(max(8, len(workloads) * 0.9), 4.5))
     for i, name in enumerate(names):
-        speeds = [size / 1e6 / median[name] for _, median, _, size in rows]
+        speeds = [size / 1e6 / median[name] for _, median, _, size, _ in rows]
         ax.bar([x + (i - (len(names) - 1) / 2) * width for x in range(len(workloads))], speeds, width, label=name)
     ax.set_xticks(range(len(workloads)), workloads)
     ax.set_yscale("log")

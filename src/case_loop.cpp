@@ -2,46 +2,14 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "tally/diagonal_tally.h"
+#include "diagonal_counter.h"
 
 namespace diagonal_picks {
-namespace {
-
-// Both tallies of a case. They are reused across cases: clearing a small
-// one is cheaper than building it afresh.
-class DiagonalCounter {
- public:
-  // One direction at a time, so that only one tally's buffers compete for
-  // the cache.
-  void add(std::span<const std::int32_t> coordinates) {
-    const std::size_t points = coordinates.size() / 2;
-    for (std::size_t i = 0; i < points; ++i) keys_[i] = NEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
-    NEdiags_.add({keys_.data(), points});
-    for (std::size_t i = 0; i < points; ++i) keys_[i] = SEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
-    SEdiags_.add({keys_.data(), points});
-  }
-
-  double finish(std::int64_t N) {
-    const double result = pick_ratio(N, NEdiags_, SEdiags_);
-    SEdiags_.clear();
-    NEdiags_.clear();
-    return result;
-  }
-
- private:
-  DiagonalTally NEdiags_;
-  DiagonalTally SEdiags_;
-  std::array<std::int32_t, kBatchPoints> keys_;
-};
-
-}  // namespace
-
 LineWriter file_descriptor_writer(int fd) {
   return [fd](std::string_view line) {
     while (!line.empty()) {

@@ -120,6 +120,23 @@ if [[ $interactive_ok == 1 ]]; then passed=$((passed + 1)); else fail "line writ
 exec {PROGRAM[1]}>&-
 wait "$PROGRAM_PID"
 
+# The same with cases large enough that a second thread counts them: each
+# is written at once, and its line must come before the next is sent.
+# Points (i, -i) give 1 - 1/n.
+coproc PROGRAM { "$program"; }
+interactive_ok=1
+for round in "100000|0.9999900000" "3|0.6666666667" "70000|0.9999857143"; do
+  awk -v n="${round%|*}" 'BEGIN { printf "%d", n; for (i = 0; i < n; i++) printf " %d %d", i, -i; print "" }' >&"${PROGRAM[1]}"
+  if ! read -r -t 20 line <&"${PROGRAM[0]}" || [[ $line != "${round##*|}" ]]; then
+    interactive_ok=0
+    echo "no line \"${round##*|}\" (got \"${line:-}\") for a case of ${round%|*} points"
+    break
+  fi
+done
+if [[ $interactive_ok == 1 ]]; then passed=$((passed + 1)); else fail "large cases' lines written before the next case is sent"; fi
+exec {PROGRAM[1]}>&-
+wait "$PROGRAM_PID"
+
 # The same input from a pipe that delivers one byte at a time, and from a file.
 { printf '2 0 0 1 1\n'; printf '%s\n' "$large_case"; } >"$work/in"
 printf '0.5000000000\n0.9996666667\n' >"$work/want"

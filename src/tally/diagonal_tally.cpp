@@ -87,13 +87,15 @@ void DiagonalTally::clear() {
 }
 
 double pick_ratio(std::int64_t N, const DiagonalTally& NEdiags, const DiagonalTally& SEdiags) {
+  return ratio_of_sums(N, NEdiags.sum_of_squared_counts(), SEdiags.sum_of_squared_counts());
+}
+
+double ratio_of_sums(std::int64_t N, std::uint64_t NEdiags_sum, std::uint64_t SEdiags_sum) {
   // Unsigned arithmetic wraps where signed would overflow; converting back
   // to signed is modular, so wherever nothing overflows the values are
   // exactly the signed ones.
   const auto n = static_cast<std::uint64_t>(N);
-  const std::uint64_t ne = NEdiags.sum_of_squared_counts();
-  const std::uint64_t se = SEdiags.sum_of_squared_counts();
-  const auto resultativePicks = static_cast<std::int64_t>(ne + se - (n + n));
+  const auto resultativePicks = static_cast<std::int64_t>(NEdiags_sum + SEdiags_sum - (n + n));
   const auto celkem = static_cast<std::int64_t>(n * n);
   const double result = static_cast<double>(resultativePicks) / static_cast<double>(celkem);
   return result;

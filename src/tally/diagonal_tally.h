@@ -74,4 +74,7 @@ inline void add_point(DiagonalTally& NEdiags, DiagonalTally& SEdiags, std::int32
 // 2 / |N|.
 double pick_ratio(std::int64_t N, const DiagonalTally& NEdiags, const DiagonalTally& SEdiags);
 
+// The same from the two tallies' sums of squared counts.
+double ratio_of_sums(std::int64_t N, std::uint64_t NEdiags_sum, std::uint64_t SEdiags_sum);
+
 }  // namespace diagonal_picks
