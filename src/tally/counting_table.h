@@ -126,7 +126,17 @@ class CountingTable {
       // Most keys are found, or are new, at their home slot; only the rest
       // take the probing loop.
       const std::size_t home = home_slot(key);
-      CountedKey& entry = slots[home];
+      return count_in(slots[home], key, count) || add_beyond(home, key, count);
+    }
+
+    std::size_t home_slot(std::uint32_t key) const {
+      // Shifting in 64 bits keeps every shift below the width; when fewer
+      // key bits remain than the table has, the missing low bits are zero.
+      return static_cast<std::size_t>((std::uint64_t{key} << (32 + skipped_bits)) >> shift);
+    }
+
+    // Counts the key in `entry` if that slot is free or holds it.
+    bool count_in(CountedKey& entry, std::uint32_t key, std::uint32_t count) {
       if (entry.count == 0) {
         entry = {key, count};
         ++inserted;
@@ -136,29 +146,14 @@ class CountingTable {
         entry.count += count;
         return true;
       }
-      return add_beyond(home, key, count);
-    }
-
-    std::size_t home_slot(std::uint32_t key) const {
-      // Shifting in 64 bits keeps every shift below the width; when fewer
-      // key bits remain than the table has, the missing low bits are zero.
-      return static_cast<std::size_t>((std::uint64_t{key} << (32 + skipped_bits)) >> shift);
+      return false;
     }
 
     bool add_beyond(std::size_t home, std::uint32_t key, std::uint32_t count) {
       std::size_t slot = home;
       for (std::size_t probe = 1; probe < limit; ++probe) {
         slot = (slot + 1) & mask;
-        CountedKey& entry = slots[slot];
-        if (entry.count == 0) {
-          entry = {key, count};
-          ++inserted;
-          return true;
-        }
-        if (entry.key == key) {
-          entry.count += count;
-          return true;
-        }
+        if (count_in(slots[slot], key, count)) return true;
       }
       return false;
     }
