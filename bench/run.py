@@ -63,12 +63,13 @@ def main():
     floor = os.path.join(build, "bench", "floor")
     kernels = subprocess.run([floor, "--kernels"], check=True, capture_output=True, text=True).stdout.split()
     # The floor reads with the best kernel; scalar-floor with the reader that
-    # came before the SIMD scanner, and floor-avx2 with the AVX2 kernel forced.
+    # came before the SIMD scanner, and floor-K with each other kernel K forced.
     programs = {"diagonal-picks": [os.path.join(build, "src", "diagonal-picks")],
                 "floor": [floor],
                 "scalar-floor": [os.path.join(build, "bench", "scalar_floor")]}
-    if "avx2" in kernels and kernels[0] != "avx2":
-        programs["floor-avx2"] = [floor, "avx2"]
+    other_floors = [f"floor-{kernel}" for kernel in kernels[1:]]
+    for kernel in kernels[1:]:
+        programs[f"floor-{kernel}"] = [floor, kernel]
     taskset = shutil.which("taskset")
     if taskset and not args.no_one_thread:
         # The same build allowed one CPU: it counts on one thread.
@@ -109,7 +110,7 @@ def main():
     names = list(programs)
     header = f"{'workload':12}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
     header += f"{'x floor':>9}{'floor/scalar':>13}"
-    header += f"{'avx2/scalar':>12}" if "floor-avx2" in names else ""
+    header += "".join(f"{name[len('floor-'):] + '/scalar':>16}" for name in other_floors)
     header += f"{'vs before':>11}" if "before" in names else ""
     header += f"{'wall 2t/1t':>11}{'cpu 2t/1t':>10}{'mem 2t/1t':>10}" if "one-thread" in names else ""
     header += f"{'vs baseline':>13}" if "baseline" in names else ""
@@ -119,8 +120,7 @@ def main():
         line = f"{workload:12}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
         line += f"{median['diagonal-picks'] / median['floor']:9.2f}"
         line += f"{median['floor'] / median['scalar-floor']:13.2f}"
-        if "floor-avx2" in names:
-            line += f"{median['floor-avx2'] / median['scalar-floor']:12.2f}"
+        line += "".join(f"{median[name] / median['scalar-floor']:16.2f}" for name in other_floors)
         if "before" in names:
             line += f"{median['before'] / median['diagonal-picks']:10.2f}x"
         if "one-thread" in names:

@@ -87,6 +87,24 @@ TEST_P(Reader, MatchesStreamAtEveryOffset) {
   }
 }
 
+// Every byte value at every lane of a window, alone and between digits, so
+// that no kernel misfiles a byte next to a class boundary ('/' before '0',
+// 0x0E after '\r', 0xAD beside '-').
+TEST_P(Reader, ClassifiesEveryByteValueInEveryLane) {
+  for (unsigned value = 0; value < 256; ++value) {
+    const char byte = static_cast<char>(value);
+    const std::string alone = std::string(1, byte).append(" 1 ");
+    const std::string between_digits = std::string("1").append(1, byte).append("2 3 ");
+    for (std::size_t lane = 0; lane < 64; ++lane) {
+      for (const std::string& token : {alone, between_digits}) {
+        const std::string text = std::string(lane, ' ').append(token);
+        ASSERT_EQ(reference::read_with_reader(text, 1U << 20, GetParam()), reference::read_with_stream(text))
+            << "byte " << value << " at lane " << lane;
+      }
+    }
+  }
+}
+
 // Random streams of tokens and separators, cut at every end position.
 TEST_P(Reader, MatchesStreamOnRandomTokenStreams) {
   std::mt19937_64 random(12345);
@@ -171,6 +189,11 @@ TEST(Dispatch, PortableKernelIsAlwaysThereAndLast) {
   ASSERT_FALSE(kernels.empty());
   EXPECT_EQ(kernels.back().name, "portable");
   EXPECT_EQ(best_scan_kernel().name, kernels.front().name);
+#if defined(__aarch64__)
+  // Every aarch64 processor has Advanced SIMD: the NEON kernel must be
+  // there, and first, or these tests would silently skip it.
+  EXPECT_EQ(kernels.front().name, "neon");
+#endif
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include "scan/scan.h"
 #if defined(__x86_64__)
 #include "scan/scan_x86.h"
+#elif defined(__aarch64__)
+#include "scan/scan_arm.h"
 #endif
 
 namespace diagonal_picks {
@@ -24,6 +26,8 @@ SupportedKernels detect_kernels() {
     found.kernels[found.count++] = {"avx512", scan_avx512};
   }
   if (bmi && __builtin_cpu_supports("avx2")) found.kernels[found.count++] = {"avx2", scan_avx2};
+#elif defined(__aarch64__)
+  found.kernels[found.count++] = {"neon", scan_neon};
 #endif
   found.kernels[found.count++] = {"portable", scan_portable};
   return found;
