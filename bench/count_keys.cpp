@@ -37,11 +37,16 @@ struct KeySet {
 
 std::uint32_t spread(std::uint64_t v) { return static_cast<std::uint32_t>(v) * 0x9E3779B1U; }
 
+// The seed that the tallies here mix with, fixed so that the colliding key
+// sets below collide.
+constexpr diagonal_picks::key_hash::Seed kKnownSeed{};
+
 // Mixed values that share their top bits: one partition, and crowded home
 // slots in every table.
 std::uint32_t colliding(std::uint64_t v, unsigned low_bits) {
-  const std::uint32_t shared = diagonal_picks::key_hash::mix(1) & ~((std::uint32_t{1} << low_bits) - 1);
-  return diagonal_picks::key_hash::unmix(shared | static_cast<std::uint32_t>(v));
+  namespace key_hash = diagonal_picks::key_hash;
+  const std::uint32_t shared = key_hash::mix(1, kKnownSeed) & ~((std::uint32_t{1} << low_bits) - 1);
+  return key_hash::unmix(shared | static_cast<std::uint32_t>(v), kKnownSeed);
 }
 
 const std::vector<KeySet>& key_sets() {
@@ -98,6 +103,7 @@ long status_kib(std::string_view field) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  diagonal_picks::key_hash::fix_process_seed(kKnownSeed);
   const std::string_view wanted = argc > 1 ? argv[1] : "";
   if (wanted == "--list") {
     for (const KeySet& set : key_sets()) std::printf("%.*s\n", static_cast<int>(set.name.size()), set.name.data());

@@ -43,16 +43,18 @@ class Writer {
   std::string buffer_;
 };
 
-// `count` keys (a power of two) whose mixed values share all but their low
-// bits with the mixed value of `seed_key`: they fall into one partition,
-// share one home slot in the small table at every size, and crowd a few
-// home slots in the partition's table. A hash-flooding attack by someone
-// who knows the code.
+// `count` keys (a power of two) whose mixed values, under the seed that the
+// benchmark fixes, share all but their low bits with the mixed value of
+// `seed_key`: under that seed they would fall into one partition, share one
+// home slot in the small table at every size, and crowd a few home slots in
+// the partition's table. A hash-flooding attack by someone who knows the
+// code; the program's own random seed defeats it.
 std::vector<std::uint32_t> colliding_keys(std::uint32_t seed_key, std::uint32_t count) {
   namespace key_hash = diagonal_picks::key_hash;
-  const std::uint32_t shared = key_hash::mix(seed_key) & ~(count - 1);
+  constexpr key_hash::Seed kKnownSeed{};
+  const std::uint32_t shared = key_hash::mix(seed_key, kKnownSeed) & ~(count - 1);
   std::vector<std::uint32_t> keys;
-  for (std::uint32_t low = 0; low < count; ++low) keys.push_back(key_hash::unmix(shared | low));
+  for (std::uint32_t low = 0; low < count; ++low) keys.push_back(key_hash::unmix(shared | low, kKnownSeed));
   return keys;
 }
 
@@ -67,7 +69,7 @@ std::pair<std::int64_t, std::int64_t> point_on(std::uint32_t key, std::int64_t j
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: generate W|D|MID|S|T|A11|A16|A20|ASC|DESC|EQ|COLLIDE|SMALLCOLLIDE [SCALE]\n");
+    std::fprintf(stderr, "usage: generate W|D|MID|S|T|A11|A16|A20|ASC|DESC|EQ|COLLIDE|SMALLCOLLIDE|ONEPART [SCALE]\n");
     return 2;
   }
   const std::string_view workload = argv[1];
@@ -111,12 +113,22 @@ int main(int argc, char** argv) {
     out.number(points, '\n');
     for (std::int64_t i = 0; i < points; ++i) out.point(7, 7);
   } else if (workload == "COLLIDE") {
-    // Points whose keys X + Y all share one home slot in the table: a
-    // hash-flooding attack by someone who knows the code.
+    // Points whose keys X + Y would all share one home slot in the table
+    // under a seed that an attacker knew.
     const std::vector<std::uint32_t> keys = colliding_keys(1, 4096);
     out.number(points, '\n');
     for (std::int64_t i = 0; i < points; ++i) {
       const auto [x, y] = point_on(keys[static_cast<std::size_t>(i) % keys.size()], uniform(1000000));
+      out.point(x, y);
+    }
+  } else if (workload == "ONEPART") {
+    // Keys X + Y that would crowd one partition: 2^21 of them, the most
+    // whose mixed values share their top 11 bits.
+    const std::vector<std::uint32_t> keys = colliding_keys(1, std::uint32_t{1} << 21);
+    out.number(points, '\n');
+    for (std::int64_t i = 0; i < points; ++i) {
+      const auto pick = static_cast<std::size_t>(random() % keys.size());
+      const auto [x, y] = point_on(keys[pick], uniform(1000000));
       out.point(x, y);
     }
   } else if (workload == "SMALLCOLLIDE") {

@@ -17,9 +17,9 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WORKLOADS = ["W", "D", "MID", "S", "T", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE"]
+WORKLOADS = ["W", "D", "MID", "S", "T", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE", "ONEPART"]
 # As many points as W, so their times compare with W's.
-POINT_WORKLOADS = {"W", "MID", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE"}
+POINT_WORKLOADS = {"W", "MID", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE", "ONEPART"}
 
 
 def run_once(measure, command, input_path, output_path):

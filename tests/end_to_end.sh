@@ -105,6 +105,7 @@ fi
 # numbers cross the reader's blocks and batches.
 large_case=$(awk 'BEGIN { printf "3000"; for (i = 0; i < 3000; i++) printf " %d %d", i, -i; print "" }')
 coproc PROGRAM { "$program"; }
+program_pid=$PROGRAM_PID  # bash unsets PROGRAM_PID once the coprocess ends
 interactive_ok=1
 for round in "1\n5 5\n|0.0000000000" "+2 -0 0\r\n1 1\t|0.5000000000" "0\n|-nan" "$large_case\n|0.9996666667"; do
   case_text=${round%|*}
@@ -118,12 +119,13 @@ for round in "1\n5 5\n|0.0000000000" "+2 -0 0\r\n1 1\t|0.5000000000" "0\n|-nan" 
 done
 if [[ $interactive_ok == 1 ]]; then passed=$((passed + 1)); else fail "line written before the next case is sent"; fi
 exec {PROGRAM[1]}>&-
-wait "$PROGRAM_PID"
+wait "$program_pid"
 
 # The same with cases large enough that a second thread counts them: each
 # is written at once, and its line must come before the next is sent.
 # Points (i, -i) give 1 - 1/n.
 coproc PROGRAM { "$program"; }
+program_pid=$PROGRAM_PID  # bash unsets PROGRAM_PID once the coprocess ends
 interactive_ok=1
 for round in "100000|0.9999900000" "3|0.6666666667" "70000|0.9999857143"; do
   awk -v n="${round%|*}" 'BEGIN { printf "%d", n; for (i = 0; i < n; i++) printf " %d %d", i, -i; print "" }' >&"${PROGRAM[1]}"
@@ -135,7 +137,7 @@ for round in "100000|0.9999900000" "3|0.6666666667" "70000|0.9999857143"; do
 done
 if [[ $interactive_ok == 1 ]]; then passed=$((passed + 1)); else fail "large cases' lines written before the next case is sent"; fi
 exec {PROGRAM[1]}>&-
-wait "$PROGRAM_PID"
+wait "$program_pid"
 
 # The same input from a pipe that delivers one byte at a time, and from a file.
 { printf '2 0 0 1 1\n'; printf '%s\n' "$large_case"; } >"$work/in"

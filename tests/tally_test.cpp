@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -11,6 +12,7 @@
 
 #include "support/reference_models.h"
 #include "tally/diagonal_tally.h"
+#include "tally/partitioner.h"
 
 namespace diagonal_picks {
 namespace {
@@ -102,10 +104,12 @@ TEST(Tally, MatchesMapOnLargeAndStructuredKeySets) {
 // home slot in the small table, a crowded partition table. The tally must
 // count them exactly without probing ever longer chains.
 TEST(Tally, CountsKeysThatCollideInTheTables) {
-  const std::uint32_t shared = key_hash::mix(12345) & ~0xFFFU;
+  constexpr key_hash::Seed kKnownSeed{0x5EED0001U, 0x5EED0002U};
+  key_hash::fix_process_seed(kKnownSeed);
+  const std::uint32_t shared = key_hash::mix(12345, kKnownSeed) & ~0xFFFU;
   std::vector<std::int32_t> colliding;
   for (std::uint32_t low = 0; low < 4096; low += 3)
-    colliding.push_back(static_cast<std::int32_t>(key_hash::unmix(shared | low)));
+    colliding.push_back(static_cast<std::int32_t>(key_hash::unmix(shared | low, kKnownSeed)));
   DiagonalTally tally;
   for (const std::size_t distinct : {40U, 300U, 1366U}) {
     std::vector<std::int32_t> keys;
@@ -114,6 +118,35 @@ TEST(Tally, CountsKeysThatCollideInTheTables) {
     expect_tally_matches_model(keys, tally);
     expect_tally_matches_model({1, 2, 2}, tally);  // a small case after it
   }
+}
+
+// The keys that crowd one partition under one seed spread under another,
+// and the sums are the same under every seed.
+TEST(Tally, SeedSpreadsChosenKeysAndNeverChangesTheSum) {
+  constexpr key_hash::Seed kAttackedSeed{};
+  constexpr key_hash::Seed kOtherSeed{0x9E3779B9U, 0x7F4A7C15U};
+  std::vector<std::int32_t> keys;
+  for (std::uint32_t low = 0; low < (1U << 16); ++low) {
+    const auto key = static_cast<std::int32_t>(key_hash::unmix(0xABC00000U | low, kAttackedSeed));
+    keys.insert(keys.end(), low % 3 + 1, key);
+  }
+  std::vector<bool> top_bits_seen(1U << Partitioner::kPartitionBits);
+  for (const std::int32_t key : keys) {
+    ASSERT_EQ(key_hash::mix(static_cast<std::uint32_t>(key), kAttackedSeed) >> 20, 0xABCU);
+    top_bits_seen[key_hash::mix(static_cast<std::uint32_t>(key), kOtherSeed) >> (32 - Partitioner::kPartitionBits)] =
+        true;
+  }
+  EXPECT_GT(std::count(top_bits_seen.begin(), top_bits_seen.end(), true), 2000);
+
+  std::vector<std::uint64_t> sums;
+  for (const key_hash::Seed seed : {kAttackedSeed, kOtherSeed, key_hash::Seed{1, 0}, key_hash::Seed{0, 1U << 31}}) {
+    key_hash::fix_process_seed(seed);
+    ASSERT_EQ(key_hash::process_seed(), seed);
+    DiagonalTally tally;
+    tally.add(keys);
+    sums.push_back(tally.sum_of_squared_counts());
+  }
+  for (const std::uint64_t sum : sums) EXPECT_EQ(sum, reference::map_sum_of_squares(keys));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ void DiagonalTally::add(std::span<const std::int32_t> keys) {
   std::array<std::uint32_t, kBatch> mixed;
   while (!keys.empty()) {
     const std::size_t taken = std::min(kBatch, keys.size());
-    for (std::size_t i = 0; i < taken; ++i) mixed[i] = key_hash::mix(static_cast<std::uint32_t>(keys[i]));
+    for (std::size_t i = 0; i < taken; ++i) mixed[i] = key_hash::mix(static_cast<std::uint32_t>(keys[i]), seed_);
     add_mixed({mixed.data(), taken});
     keys = keys.subspan(taken);
   }

@@ -43,6 +43,7 @@ class DiagonalTally {
   void grow_table();
   void move_to_partitions();
 
+  key_hash::Seed seed_ = key_hash::process_seed();
   CountingTable table_{kFirstTableBits};
   bool partitioned_ = false;
   Partitioner partitions_{Compactor::kFirstDue};  // empty while not partitioned_

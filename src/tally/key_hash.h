@@ -10,14 +10,27 @@
 // The mix is a bijection on 32 bits (each step is invertible), so two keys
 // are equal exactly when their mixed values are, and counting mixed keys is
 // counting keys.
+//
+// It is keyed by a seed drawn once per process from the kernel's
+// randomness, so that nobody who reads this code can choose keys that crowd
+// one partition or one table slot. No output depends on the seed.
 namespace diagonal_picks::key_hash {
 
 inline constexpr std::uint32_t kFirstFactor = 0x7FEB352DU;
 inline constexpr std::uint32_t kSecondFactor = 0x846CA68BU;
 
-constexpr std::uint32_t mix(std::uint32_t key) {
+// Mixed in before each of the two multiplications.
+struct Seed {
+  std::uint32_t before_first = 0;
+  std::uint32_t before_second = 0;
+  friend bool operator==(const Seed&, const Seed&) = default;
+};
+
+constexpr std::uint32_t mix(std::uint32_t key, Seed seed) {
+  key ^= seed.before_first;
   key ^= key >> 16;
   key *= kFirstFactor;
+  key ^= seed.before_second;
   key ^= key >> 16;
   key *= kSecondFactor;
   key ^= key >> 16;
@@ -34,15 +47,26 @@ constexpr std::uint32_t inverse(std::uint32_t odd_factor) {
 
 // The key whose mixed value is `mixed`; tests and the benchmark use it to
 // build keys that land where they choose.
-constexpr std::uint32_t unmix(std::uint32_t mixed) {
+constexpr std::uint32_t unmix(std::uint32_t mixed, Seed seed) {
   mixed ^= mixed >> 16;  // a shift by half the width undoes itself
   mixed *= inverse(kSecondFactor);
   mixed ^= mixed >> 16;
+  mixed ^= seed.before_second;
   mixed *= inverse(kFirstFactor);
   mixed ^= mixed >> 16;
+  mixed ^= seed.before_first;
   return mixed;
 }
 
-static_assert(unmix(mix(0x12345678U)) == 0x12345678U);
+static_assert(unmix(mix(0x12345678U, {0xDEADBEEFU, 0x01234567U}), {0xDEADBEEFU, 0x01234567U}) == 0x12345678U);
+
+// The seed that tallies made from now on mix with: drawn from the kernel's
+// randomness at the first call, then the same for the rest of the process.
+Seed process_seed();
+
+// The hook for tests, the fuzzer and the benchmark, which build keys that
+// collide under a seed they know: tallies made after this call use `seed`.
+// Call it before starting any thread that makes tallies.
+void fix_process_seed(Seed seed);
 
 }  // namespace diagonal_picks::key_hash
