@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "case_loop.h"
-#include "input_reader.h"
+#include "read/input_reader.h"
 
 namespace {
 

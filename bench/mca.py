@@ -46,7 +46,7 @@ TARGETS = [
 # The kernel's classification of one window, as one function with no loop
 # left in it: the source file is included, so its internal structs are in
 # reach.
-DRIVER = """#include "scan/{source}"
+DRIVER = """#include "read/{source}"
 extern "C" void classify_window(const char* p, diagonal_picks::scan_detail::Masks* out) {{
   *out = diagonal_picks::{struct}::classify(p);
 }}
@@ -76,7 +76,7 @@ def estimate(compiler, triple, model, kernel, iterations, workdir):
     with open(driver, "w") as f:
         f.write(DRIVER.format(source=source, struct=struct))
     assembly = subprocess.run([compiler, "-std=c++20", "-O3", "-DNDEBUG", *UNROLL, *flags, "-I", os.path.join(ROOT, "src"),
-                               "-I", os.path.join(ROOT, "src", "scan"), "-S", "-o", "-", driver],
+                               "-I", os.path.join(ROOT, "src", "read"), "-S", "-o", "-", driver],
                               check=True, capture_output=True, text=True).stdout
     body = instructions_of(assembly, "classify_window")
     report = subprocess.run(["llvm-mca", f"-mtriple={triple}", f"-mcpu={model}", f"-iterations={iterations}"],

@@ -5,7 +5,8 @@ baseline and diagonal-picks print the same bytes, and prints a table of median
 wall time, peak resident memory and ratios.
 
 Usage: bench/run.py [--scale F] [--runs N] [--workloads W,D,...] [--no-baseline]
-                    [--before PATH/TO/diagonal-picks]
+                    [--before PATH/TO/diagonal-picks] [--peers] [--plot FILE.svg]
+                    [--plot-peers FILE.svg]
 """
 
 import argparse
@@ -19,6 +20,11 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WORKLOADS = ["W", "D", "MID", "S", "T", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE", "ONEPART"]
 # As many points as W, so their times compare with W's.
+# What a user would otherwise run, on the workloads each can take: SQLite's
+# script reads one case, awk and Python loop over cases.
+PEERS = {"awk": ("mawk", {"W", "D", "MID", "S"}),
+         "python": ("python3", {"W", "D", "MID", "S"}),
+         "sqlite": ("sqlite3", {"W", "D", "MID"})}
 POINT_WORKLOADS = {"W", "MID", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE", "ONEPART"}
 
 
@@ -49,6 +55,9 @@ def main():
     parser.add_argument("--plot", metavar="FILE.svg", help="draw the throughput per workload as a bar chart")
     parser.add_argument("--no-counting", action="store_true", help="skip the counting-alone benchmark")
     parser.add_argument("--no-one-thread", action="store_true", help="skip the one-CPU run (taskset -c 0)")
+    parser.add_argument("--peers", action="store_true",
+                        help="also time awk, Python and SQLite programs that compute the same lines")
+    parser.add_argument("--plot-peers", metavar="FILE.svg", help="draw diagonal-picks against the baseline and peers")
     args = parser.parse_args()
     if args.runs < 3:
         parser.error("--runs must be at least 3: a median of fewer runs says little on a shared machine")
@@ -79,6 +88,8 @@ def main():
     if not args.no_baseline:
         programs["baseline"] = [os.path.join(build, "bench", "baseline")]
 
+    peers = find_peers() if args.peers else {}
+
     data = os.path.join(build, "bench-data")
     os.makedirs(data, exist_ok=True)
     rows = []
@@ -89,19 +100,23 @@ def main():
                 subprocess.run([os.path.join(build, "bench", "generate"), workload, str(args.scale)],
                                stdout=f, check=True)
             os.rename(input_path + ".tmp", input_path)
-        times = {name: [] for name in programs}
-        cpu = {name: [] for name in programs}
-        memory = {name: 0 for name in programs}
+        active = dict(programs)
+        for name, (workloads, command) in peers.items():
+            if workload in workloads:
+                active[name] = command(input_path, data)
+        times = {name: [] for name in active}
+        cpu = {name: [] for name in active}
+        memory = {name: 0 for name in active}
         outputs = {}
         for _ in range(args.runs):  # interleaved, so drift hits every program alike
-            for name, program in programs.items():
+            for name, program in active.items():
                 output_path = os.path.join(data, f"out-{name}")
                 wall, rss, cpu_seconds = run_once(measure, program, input_path, output_path)
                 times[name].append(wall)
                 cpu[name].append(cpu_seconds)
                 memory[name] = max(memory[name], rss)
                 outputs[name] = digest(output_path)
-        for other in ("baseline", "before", "one-thread"):
+        for other in ("baseline", "before", "one-thread", *peers):
             if other in outputs and outputs[other] != outputs["diagonal-picks"]:
                 sys.exit(f"FAIL: diagonal-picks and the {other} print different bytes on {workload}")
         rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory,
@@ -135,10 +150,60 @@ def main():
     compared = "outputs agree" if "baseline" in names else "outputs not compared (no baseline)"
     print(f"median of {args.runs} interleaved runs, scale {args.scale:g}; {compared}; "
           f"scanning kernel {kernels[0]} (supported: {', '.join(kernels)})")
+    if peers:
+        print_peers(rows, ["baseline", *peers])
     if args.plot:
         plot(rows, [n for n in ("diagonal-picks", "one-thread", "before", "floor", "baseline") if n in names], args.plot)
+    if args.plot_peers:
+        plot([r for r in rows if r[0] in ("W", "D", "MID", "S")],
+             [n for n in ("diagonal-picks", "baseline", *peers) if n in names or n in peers], args.plot_peers)
     if not args.no_counting:
         count_alone(os.path.join(build, "bench", "count_keys"), args.runs, args.scale)
+
+
+def find_peers():
+    """The peers whose interpreter is installed: name -> (workloads, command for an input)."""
+    here = os.path.join(ROOT, "bench", "peers")
+    found = {}
+    for name, (program, workloads) in PEERS.items():
+        path = sys.executable if program == "python3" else shutil.which(program)
+        if not path:
+            print(f"peer {name} skipped: {program} is not installed")
+            continue
+        if name == "awk":
+            found[name] = (workloads, lambda _input, _data, p=path: [p, "-f", os.path.join(here, "diagonal_picks.awk")])
+        elif name == "python":
+            found[name] = (workloads, lambda _input, _data, p=path: [p, os.path.join(here, "diagonal_picks.py")])
+        else:
+            found[name] = (workloads, lambda input_path, data, p=path: [p, ":memory:", ".read " + sqlite_script(
+                os.path.join(here, "diagonal_picks.sql"), input_path, data)])
+    return found
+
+
+def sqlite_script(template, input_path, data):
+    """The SQLite script with the input file and its case's count filled in."""
+    with open(input_path) as f:
+        count = f.readline().strip()
+    script = os.path.join(data, "peer-" + os.path.basename(input_path) + ".sql")
+    with open(template) as f:
+        text = f.read().replace(":INPUT:", input_path).replace(":N:", count)
+    with open(script, "w") as f:
+        f.write(text)
+    return script
+
+
+def print_peers(rows, others):
+    """Time per workload of diagonal-picks and of what a user would otherwise run, with their ratio."""
+    print()
+    print(f"{'workload':12}{'diagonal-picks s':>18}" + "".join(f"{n + ' s':>13}{'(x)':>8}" for n in others))
+    for workload, median, *_ in rows:
+        if not any(n in median for n in others[1:]):
+            continue
+        mine = median["diagonal-picks"]
+        cells = "".join(f"{median[n]:13.3f}{median[n] / mine:7.0f}x" if n in median else f"{'-':>13}{'':8}"
+                        for n in others)
+        print(f"{workload:12}{mine:18.3f}" + cells)
+    print("(x): that program's time over diagonal-picks'; each printed the same bytes as diagonal-picks")
 
 
 def count_alone(count_keys, runs, scale):
@@ -175,13 +240,14 @@ def plot(rows, names, path):
     width = 0.8 / len(names)
     fig, ax = plt.subplots(figsize=(max(8, len(workloads) * 0.9), 4.5))
     for i, name in enumerate(names):
-        speeds = [size / 1e6 / median[name] for _, median, _, size, _ in rows]
-        ax.bar([x + (i - (len(names) - 1) / 2) * width for x in range(len(workloads))], speeds, width, label=name)
+        bars = [(x, size / 1e6 / median[name]) for x, (_, median, _, size, _) in enumerate(rows) if name in median]
+        ax.bar([x + (i - (len(names) - 1) / 2) * width for x, _ in bars], [speed for _, speed in bars], width,
+               label=name)
     ax.set_xticks(range(len(workloads)), workloads)
     ax.set_yscale("log")
     ax.set_ylabel("input MB/s (log scale)")
     ax.set_title("Throughput per workload (median of interleaved runs)")
-    ax.legend()
+    ax.legend(loc="upper left", bbox_to_anchor=(1.0, 1.0))  # beside the bars, never over them
     ax.grid(axis="y", which="both", alpha=0.3)
     fig.tight_layout()
     fig.savefig(path)

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "case_loop.h"
-#include "input_reader.h"
+#include "read/input_reader.h"
 
 int main() {
   using diagonal_picks::ReadStatus;

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "input_reader.h"
+#include "read/input_reader.h"
 
 namespace diagonal_picks {
 

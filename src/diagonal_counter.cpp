@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <system_error>
 
 namespace diagonal_picks {
@@ -14,6 +15,14 @@ unsigned allowed_cpus() {
 }
 
 void DiagonalCounter::add(std::span<const std::int32_t> coordinates) {
+  while (coordinates.size() >= 2) {
+    const std::size_t points = std::min(coordinates.size() / 2, kKeysAtATime);
+    add_batch(coordinates.first(2 * points));
+    coordinates = coordinates.subspan(2 * points);
+  }
+}
+
+void DiagonalCounter::add_batch(std::span<const std::int32_t> coordinates) {
   const std::size_t points = coordinates.size() / 2;
   case_points_ += points;
   if (!helper_counts_this_case_ && may_use_helper_ && case_points_ >= kHelperPoints) {

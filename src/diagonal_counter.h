@@ -6,9 +6,8 @@
 #include <memory>
 #include <span>
 
-#include "case_loop.h"
 #include "tally/diagonal_tally.h"
-#include "tally_helper.h"
+#include "tally/tally_helper.h"
 
 namespace diagonal_picks {
 
@@ -25,6 +24,7 @@ class DiagonalCounter {
  public:
   explicit DiagonalCounter(unsigned cpus = allowed_cpus()) : may_use_helper_(cpus >= 2) {}
 
+  // Counts the points of `coordinates`, X, Y, X, Y, ... (any number of them).
   void add(std::span<const std::int32_t> coordinates);
   double finish(std::int64_t N);
 
@@ -32,6 +32,8 @@ class DiagonalCounter {
   bool started_helper() const { return helper_ != nullptr; }
 
  private:
+  void add_batch(std::span<const std::int32_t> coordinates);
+
   // Points a case must have before its second direction moves to the
   // helper: below this, handing batches over costs more than it saves.
   static constexpr std::size_t kHelperPoints = std::size_t{1} << 16;
@@ -41,7 +43,9 @@ class DiagonalCounter {
   std::size_t case_points_ = 0;
   DiagonalTally NEdiags_;
   DiagonalTally SEdiags_;  // counted by the helper once it counts this case
-  std::array<std::int32_t, kBatchPoints> keys_{};
+  // Keys of one direction, computed a batch of points at a time.
+  static constexpr std::size_t kKeysAtATime = 2048;
+  std::array<std::int32_t, kKeysAtATime> keys_{};
   std::unique_ptr<TallyHelper> helper_;
 };
 

@@ -6,8 +6,8 @@
 #include <new>
 
 #include "case_loop.h"
-#include "input_reader.h"
 #include "out_of_memory.h"
+#include "read/input_reader.h"
 
 int main() {
   std::set_new_handler([] { diagonal_picks::out_of_memory(); });

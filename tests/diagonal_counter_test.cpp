@@ -28,8 +28,11 @@ std::vector<double> ratios(unsigned cpus, const std::vector<std::vector<std::int
       std::ranges::any_of(cases, [](const auto& coordinates) { return coordinates.size() >= 2 * 65536; });
   std::vector<double> results;
   for (const auto& coordinates : cases) {
-    for (std::size_t first = 0; first < coordinates.size(); first += 2 * kBatchPoints) {
-      const std::size_t size = std::min(2 * kBatchPoints, coordinates.size() - first);
+    // Batches of a size the counter does not use inside, so that its own
+    // batching is crossed at odd places.
+    constexpr std::size_t kBatchValues = 2 * 3001;
+    for (std::size_t first = 0; first < coordinates.size(); first += kBatchValues) {
+      const std::size_t size = std::min(kBatchValues, coordinates.size() - first);
       counter.add(std::span(coordinates).subspan(first, size));
     }
     results.push_back(counter.finish(static_cast<std::int64_t>(coordinates.size() / 2)));

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "input_reader.h"
+#include "read/input_reader.h"
 #include "support/reference_models.h"
 
 namespace diagonal_picks {

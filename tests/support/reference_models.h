@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "input_reader.h"
+#include "read/input_reader.h"
 
 namespace diagonal_picks::reference {
 

@@ -1,4 +1,4 @@
-#include "tally_helper.h"
+#include "tally/tally_helper.h"
 
 #include <algorithm>
 #include <utility>

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "scan/scan_generic.h"
+#include "read/scan_generic.h"
 
 namespace diagonal_picks {
 namespace {

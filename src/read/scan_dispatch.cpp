@@ -2,11 +2,11 @@
 
 #include <array>
 
-#include "scan/scan.h"
+#include "read/scan.h"
 #if defined(__x86_64__)
-#include "scan/scan_x86.h"
+#include "read/scan_x86.h"
 #elif defined(__aarch64__)
-#include "scan/scan_arm.h"
+#include "read/scan_arm.h"
 #endif
 
 namespace diagonal_picks {

@@ -1,4 +1,4 @@
-#include "input_reader.h"
+#include "read/input_reader.h"
 
 #include <unistd.h>
 

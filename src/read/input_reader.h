@@ -6,7 +6,7 @@
 #include <memory>
 #include <span>
 
-#include "scan/scan.h"
+#include "read/scan.h"
 
 namespace diagonal_picks {
 

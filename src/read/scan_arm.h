@@ -2,7 +2,7 @@
 // needs no run-time check.
 #pragma once
 
-#include "scan/scan.h"
+#include "read/scan.h"
 
 namespace diagonal_picks {
 

@@ -10,7 +10,6 @@
 #include <stop_token>
 #include <thread>
 
-#include "case_loop.h"
 #include "tally/diagonal_tally.h"
 
 namespace diagonal_picks {
@@ -27,7 +26,7 @@ class TallyHelper {
  public:
   explicit TallyHelper(DiagonalTally& tally);
 
-  // Queues keys (at most kBatchPoints at a time) to be counted.
+  // Queues keys to be counted.
   void add(std::span<const std::int32_t> keys);
 
   // Waits until every queued key is counted, then returns the tally's sum
@@ -35,9 +34,9 @@ class TallyHelper {
   std::uint64_t finish();
 
  private:
-  // Batches are larger than the case loop's, so that handing them over,
-  // which may wake a thread, is rare.
-  static constexpr std::size_t kBatchKeys = 8 * kBatchPoints;
+  // Large batches, so that handing one over, which may wake a thread, is
+  // rare.
+  static constexpr std::size_t kBatchKeys = std::size_t{1} << 14;
   struct Batch {
     std::array<std::int32_t, kBatchKeys> keys;
     std::size_t size = 0;

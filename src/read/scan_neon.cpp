@@ -4,9 +4,9 @@
 
 #include <bit>
 
-#include "scan/right_align.h"
-#include "scan/scan_arm.h"
-#include "scan/scan_generic.h"
+#include "read/right_align.h"
+#include "read/scan_arm.h"
+#include "read/scan_generic.h"
 
 namespace diagonal_picks {
 namespace {

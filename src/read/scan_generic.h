@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scan/scan.h"
+#include "read/scan.h"
 
 namespace diagonal_picks::scan_detail {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "scan/right_align.h"
+#include "read/right_align.h"
 
 namespace diagonal_picks::scan_detail {
 namespace {

@@ -3,9 +3,9 @@
 
 #include <immintrin.h>
 
-#include "scan/scan_generic.h"
-#include "scan/scan_x86.h"
-#include "scan/sixteen_digits.h"
+#include "read/scan_generic.h"
+#include "read/scan_x86.h"
+#include "read/sixteen_digits.h"
 
 namespace diagonal_picks {
 namespace {

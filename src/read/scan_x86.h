@@ -1,7 +1,7 @@
 // The x86-64 kernels, each in a source file compiled for its instruction set.
 #pragma once
 
-#include "scan/scan.h"
+#include "read/scan.h"
 
 namespace diagonal_picks {
 
