@@ -65,8 +65,8 @@ void check_tallies(const Points& points) {
     ne_keys.push_back(static_cast<std::int32_t>(diagonal_picks::reference::ne_key(X, Y)));
     se_keys.push_back(static_cast<std::int32_t>(diagonal_picks::reference::se_key(X, Y)));
   }
-  if (NEdiags.sum_of_squared_counts() != diagonal_picks::reference::map_sum_of_squares(ne_keys)) std::abort();
-  if (SEdiags.sum_of_squared_counts() != diagonal_picks::reference::map_sum_of_squares(se_keys)) std::abort();
+  if (NEdiags.finish() != diagonal_picks::reference::map_sum_of_squares(ne_keys)) std::abort();
+  if (SEdiags.finish() != diagonal_picks::reference::map_sum_of_squares(se_keys)) std::abort();
 }
 
 // The same keys moved to values whose mixed forms share their top 12 bits:
@@ -84,7 +84,7 @@ void check_colliding_tally(const Points& points) {
   key_hash::fix_process_seed(kKnownSeed);
   diagonal_picks::DiagonalTally tally;
   tally.add(keys);
-  if (tally.sum_of_squared_counts() != diagonal_picks::reference::map_sum_of_squares(keys)) std::abort();
+  if (tally.finish() != diagonal_picks::reference::map_sum_of_squares(keys)) std::abort();
 }
 
 }  // namespace

@@ -48,15 +48,13 @@ void DiagonalCounter::add_batch(std::span<const std::int32_t> coordinates) {
 }
 
 double DiagonalCounter::finish(std::int64_t N) {
-  const std::uint64_t ne = NEdiags_.sum_of_squared_counts();
-  NEdiags_.clear();
+  const std::uint64_t ne = NEdiags_.finish();
   std::uint64_t se = 0;
   if (helper_counts_this_case_) {
     se = helper_->finish();
     helper_counts_this_case_ = false;
   } else {
-    se = SEdiags_.sum_of_squared_counts();
-    SEdiags_.clear();
+    se = SEdiags_.finish();
   }
   case_points_ = 0;
   return ratio_of_sums(N, ne, se);

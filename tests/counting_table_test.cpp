@@ -1,5 +1,5 @@
 // The in-cache counting table against an ordered map, and its refusal of
-// keys chosen to collide.
+// keys chosen to share a home slot.
 
 #include "tally/counting_table.h"
 
@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <random>
 #include <vector>
 
 #include "support/key_sets.h"
@@ -14,73 +15,80 @@
 namespace diagonal_picks {
 namespace {
 
-using reference::colliding_mixed_keys;
-using reference::count_in_map;
-using reference::random_mixed_keys;
+constexpr std::uint64_t kFactor = 0x9E3779B97F4A7C15U;
 
 std::map<std::uint32_t, std::uint64_t> contents(const CountingTable& table) {
   std::map<std::uint32_t, std::uint64_t> counts;
-  table.for_each([&](const CountedKey& counted) { counts[counted.key] += counted.count; });
+  table.for_each([&](const CountedKey& counted) {
+    EXPECT_NE(counted.count, 0U);
+    counts[counted.key] += counted.count;
+  });
   return counts;
 }
 
+// Keys with the same home slot in a table of 2^bits slots.
+std::vector<std::uint32_t> keys_sharing_a_home(unsigned bits, std::size_t count) {
+  std::vector<std::uint32_t> keys;
+  for (std::uint32_t key = 0; keys.size() < count; ++key) {
+    if (((key * kFactor) >> (64 - bits)) == 5) keys.push_back(key);
+  }
+  return keys;
+}
+
 TEST(CountingTable, CountsLikeAMapThroughGrowthAndResets) {
-  CountingTable table;
-  for (const unsigned skipped_bits : {0U, 11U}) {
-    for (const std::size_t distinct : {1U, 3U, 100U, 2000U}) {
-      const std::vector<std::uint32_t> keys = random_mixed_keys(5000, distinct, static_cast<unsigned>(distinct));
-      table.reset(4, skipped_bits);
-      std::size_t added = 0;
-      while (added < keys.size()) {
-        added += table.add_while_room(std::span(keys).subspan(added));
-        if (table.full()) {
-          ASSERT_TRUE(table.grow());
-        }
+  CountingTable table(6, kFactor);
+  std::mt19937 random(5);
+  for (const std::size_t distinct : {1U, 3U, 100U, 5000U, 40000U}) {
+    const std::vector<std::uint32_t> keys = reference::random_mixed_keys(3 * distinct + 7, distinct, 17);
+    std::map<std::uint32_t, std::uint64_t> expected;
+    table.reset(6);
+    for (const std::uint32_t key : keys) {
+      const auto count = static_cast<std::uint32_t>(random() % 3 + 1);
+      expected[key] += count;
+      ASSERT_TRUE(table.add(key, count));
+      if (4 * table.size() > table.slot_count()) {
+        ASSERT_TRUE(table.grow());
       }
-      EXPECT_FALSE(table.full());
-      const auto expected = count_in_map(keys);
-      EXPECT_EQ(contents(table), expected);
-      EXPECT_EQ(table.size(), expected.size());
-      EXPECT_EQ(table.sum_of_squared_counts(), reference::sum_of_squares(expected));
     }
+    EXPECT_EQ(table.size(), expected.size());
+    EXPECT_EQ(contents(table), expected);
+    EXPECT_EQ(table.sum_of_squared_counts(), reference::sum_of_squares(expected));
   }
-  table.reset(3);
-  EXPECT_EQ(table.size(), 0U);
-  EXPECT_TRUE(contents(table).empty());
+  table.reset(6);  // nothing of the large table is left
+  EXPECT_TRUE(table.add(7, 1));
+  EXPECT_EQ(contents(table), (std::map<std::uint32_t, std::uint64_t>{{7, 1}}));
 }
 
-TEST(CountingTable, AddsCountsAndSplitsByThem) {
-  CountingTable table(8);
-  ASSERT_TRUE(table.add(5, 1));
-  ASSERT_TRUE(table.add(9, 3));
-  ASSERT_TRUE(table.add(5, 2));
-  ASSERT_TRUE(table.add(0, 1));
-  std::vector<std::uint32_t> once(table.size() + 1);
-  std::vector<CountedKey> more(table.size() + 1);
-  const auto [once_count, more_count] = table.split_by_count(once, more);
-  ASSERT_EQ(once_count, 1U);
-  ASSERT_EQ(more_count, 2U);
-  EXPECT_EQ(once[0], 0U);
-  const std::map<std::uint32_t, std::uint32_t> counted = {{more[0].key, more[0].count}, {more[1].key, more[1].count}};
-  EXPECT_EQ(counted, (std::map<std::uint32_t, std::uint32_t>{{5, 3}, {9, 3}}));
-  EXPECT_EQ(table.sum_of_squared_counts(), 1U + 9U + 9U);
+TEST(CountingTable, AddsEachUntilFullOrRefused) {
+  CountingTable table(8, kFactor);
+  const std::vector<std::uint32_t> keys = {1, 2, 2, 3, 4, 5, 6};
+  const auto one = [](std::uint32_t key) { return CountedKey{key, 1}; };
+  // Stops once the table holds 3 keys: the fourth distinct key is not added.
+  EXPECT_EQ(table.add_each(std::span<const std::uint32_t>(keys), one, 3), 4U);
+  EXPECT_EQ(contents(table), (std::map<std::uint32_t, std::uint64_t>{{1, 1}, {2, 2}, {3, 1}}));
+  table.release_unused();
+  table.reset(8);
+  EXPECT_EQ(table.add_each(std::span<const std::uint32_t>(keys), one), keys.size());
+  EXPECT_EQ(table.sum_of_squared_counts(), 1U + 4U + 1U + 1U + 1U + 1U);
 }
 
-// Keys with one home slot: the table takes as many as a probe may visit,
-// then refuses the next without changing; a small table visits fewer.
-TEST(CountingTable, RefusesProbesThatRunTooLong) {
-  const std::vector<std::uint32_t> keys = colliding_mixed_keys(200, 12);
-  for (const unsigned bits : {6U, 12U}) {
-    CountingTable table(bits);
-    const std::size_t taken = table.add_while_room(keys);
-    EXPECT_EQ(taken, table.probe_limit());
-    const auto before = contents(table);
-    EXPECT_FALSE(table.add(keys[taken], 1));
-    EXPECT_EQ(contents(table), before);
-    EXPECT_TRUE(table.add(keys[0], 1));  // a key already in is still counted
+TEST(CountingTable, RefusesKeysBeyondTheProbeLimitAndStaysExact) {
+  constexpr unsigned kBits = 10;
+  const std::vector<std::uint32_t> keys = keys_sharing_a_home(kBits, CountingTable::kMaxProbe + 5);
+  CountingTable table(kBits, kFactor);
+  std::map<std::uint32_t, std::uint64_t> expected;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const bool added = table.add(keys[i], 2);
+    ASSERT_EQ(added, i < CountingTable::kMaxProbe) << i;
+    if (added) expected[keys[i]] += 2;
   }
-  EXPECT_EQ(CountingTable(6).probe_limit(), 16U);
-  EXPECT_EQ(CountingTable(12).probe_limit(), CountingTable::kMaxProbe);
+  // Keys already in are still found, at any depth of the run.
+  EXPECT_TRUE(table.add(keys.front(), 1));
+  EXPECT_TRUE(table.add(keys[CountingTable::kMaxProbe - 1], 1));
+  expected[keys.front()] += 1;
+  expected[keys[CountingTable::kMaxProbe - 1]] += 1;
+  EXPECT_EQ(contents(table), expected);
+  EXPECT_EQ(table.size(), CountingTable::kMaxProbe);
 }
 
 }  // namespace

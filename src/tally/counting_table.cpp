@@ -4,52 +4,59 @@
 
 namespace diagonal_picks {
 
-void CountingTable::reset(unsigned bits, unsigned skipped_bits) {
-  std::fill_n(slots_.data(), slots_.size(), CountedKey{0, 0});
-  slots_.resize(slot_count_for(bits));
+CountingTable::CountingTable(unsigned bits, std::uint64_t factor) : factor_(factor) { set_slots(bits); }
+
+void CountingTable::reset(unsigned bits) {
+  for (const std::uint32_t slot : used_.span().first(size_)) slots_[slot] = CountedKey{0, 0};
+  set_slots(bits);
+}
+
+void CountingTable::set_slots(unsigned bits) {
+  slots_.resize(std::size_t{1} << bits);
+  used_.resize(slots_.size() + 1);
   mask_ = slots_.size() - 1;
   size_ = 0;
   bits_ = bits;
-  skipped_bits_ = skipped_bits;
+  shift_ = 64 - bits;
 }
 
 bool CountingTable::grow() {
-  spare_.resize(2 * slot_count());
-  Probe probe{spare_.data(), spare_.size() - 1, 64 - (bits_ + 1), skipped_bits_,
-              std::min(kMaxProbe, spare_.size() / 4)};
+  spare_slots_.resize(2 * slot_count());
+  spare_used_.resize(2 * slot_count() + 1);
+  Inserter grown{spare_slots_.data(),
+                 spare_used_.data(),
+                 2 * slot_count() - 1,
+                 factor_,
+                 shift_ - 1,
+                 std::min(kMaxProbe, 2 * slot_count()),
+                 0};
   bool moved = true;
-  for (const CountedKey& entry : slots_.span()) {
-    if (entry.count != 0) moved = moved && probe.add(entry.key, entry.count);
-  }
+  for_each([&](const CountedKey& entry) { moved = moved && grown.add(entry); });
   if (!moved) {
-    std::fill_n(spare_.data(), spare_.size(), CountedKey{0, 0});
+    for (const std::uint32_t slot : spare_used_.span().first(grown.size)) spare_slots_[slot] = CountedKey{0, 0};
     return false;
   }
-  slots_.swap(spare_);
-  std::fill_n(spare_.data(), spare_.size(), CountedKey{0, 0});
+  for (const std::uint32_t slot : used_.span().first(size_)) slots_[slot] = CountedKey{0, 0};
+  slots_.swap(spare_slots_);
+  used_.swap(spare_used_);
+  mask_ = grown.mask;
   ++bits_;
-  mask_ = slots_.size() - 1;
+  --shift_;
   return true;
 }
 
-std::pair<std::size_t, std::size_t> CountingTable::split_by_count(std::span<std::uint32_t> seen_once,
-                                                                  std::span<CountedKey> seen_more) const {
-  std::size_t once = 0;
-  std::size_t more = 0;
-  for (const CountedKey& entry : slots_.span()) {
-    // Each entry is written to both and kept where its count belongs, so
-    // a write lands at most one past the entries kept.
-    seen_once[once] = entry.key;
-    seen_more[more] = entry;
-    once += entry.count == 1 ? 1 : 0;
-    more += entry.count > 1 ? 1 : 0;
-  }
-  return {once, more};
+void CountingTable::release_unused() {
+  slots_.shrink_to(0);
+  used_.shrink_to(0);
+  spare_slots_.clear();
+  spare_slots_.shrink_to(0);
+  spare_used_.clear();
+  spare_used_.shrink_to(0);
 }
 
 std::uint64_t CountingTable::sum_of_squared_counts() const {
   std::uint64_t sum = 0;
-  for (const CountedKey& entry : slots_.span()) sum += std::uint64_t{entry.count} * entry.count;
+  for_each([&sum](const CountedKey& entry) { sum += std::uint64_t{entry.count} * entry.count; });
   return sum;
 }
 

@@ -4,170 +4,122 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <utility>
 
 #include "tally/page_array.h"
 
 namespace diagonal_picks {
 
-// A mixed key and how many times it was seen.
+// A key and how many times it was seen.
 struct CountedKey {
   std::uint32_t key;
-  std::uint32_t count;
+  std::uint32_t count;  // 0 marks a free slot
 };
 
-// Counts mixed keys in an open-addressing table with linear probing, small
-// enough to stay in cache. A key's home slot is taken from the bits of the
-// mixed key below its top `skipped_bits`, which in a partition are the same
-// for every key.
+// Counts keys in an open-addressing table with linear probing, small enough
+// to stay in cache. A key's home slot is the top bits of key * factor, a
+// multiply-shift hash whose odd factor comes from the process's seed, so
+// regular keys (multiples of a power of two, runs) spread like random ones.
+// The table also lists the slots it filled, so that visiting, summing and
+// emptying it cost its keys, not its slots.
 //
-// Probes are bounded: a key that would need more than kMaxProbe of them is
-// refused, so keys chosen to collide cost a bounded amount of work each and
-// the caller counts them another way.
+// Probes are bounded: a key that would need more than probe_limit() slots is
+// refused and the table left unchanged, so keys chosen to collide cost a
+// bounded amount of work each and the caller counts them another way.
 class CountingTable {
  public:
-  // A probe may visit this many slots, or a quarter of a small table.
-  static constexpr std::size_t kMaxProbe = 32;
-  std::size_t probe_limit() const { return std::min(kMaxProbe, slot_count() / 4); }
+  static constexpr std::size_t kMaxProbe = 64;
 
-  explicit CountingTable(unsigned bits = 1) { reset(bits); }
+  // 2^bits slots, 1 <= bits <= 32.
+  CountingTable(unsigned bits, std::uint64_t factor);
 
-  // Empties the table and gives it 2^bits slots, 1 <= bits <= 32, taking
-  // home slots from the bits below the top `skipped_bits` < 32.
-  void reset(unsigned bits, unsigned skipped_bits = 0);
+  // Empties the table and gives it 2^bits slots.
+  void reset(unsigned bits);
 
-  // Adds `count` to `key`, inserting it if it is new. False, with the table
-  // unchanged, when the probe for it runs too long.
+  // Adds `count` to `key`, inserting it if it is new; false when the probe
+  // for it runs too long.
   bool add(std::uint32_t key, std::uint32_t count) {
-    Probe probe = start_probe();
-    const bool added = probe.add(key, count);
-    size_ += probe.inserted;
-    return added;
+    const CountedKey counted{key, count};
+    return add_each(std::span(&counted, 1), [](const CountedKey& entry) { return entry; }) == 1;
   }
 
-  // Adds each key once; false when a probe ran too long, leaving the table
-  // with only some of the keys counted.
-  bool add_all(std::span<const std::uint32_t> keys) {
-    Probe probe = start_probe();
-    bool added = true;
-    for (const std::uint32_t key : keys) added &= probe.add(key, 1);
-    size_ += probe.inserted;
-    return added;
-  }
-  // Adds keys once each, in order, until one is refused or the table is
-  // full(); returns how many were added.
-  std::size_t add_while_room(std::span<const std::uint32_t> keys) {
-    Probe probe = start_probe();
-    const std::size_t room = slot_count() / kFullAtOneIn - size_;  // the table is never full here
+  // Adds split(item), a CountedKey, for each item in order, until a probe
+  // runs too long or the table holds `max_size` keys; returns how many
+  // items were added.
+  template <class Item, class Split>
+  std::size_t add_each(std::span<const Item> items, Split split, std::size_t max_size = SIZE_MAX) {
+    Inserter inserter{slots_.data(), used_.data(), mask_, factor_, shift_, probe_limit(), size_};
     std::size_t added = 0;
-    while (added < keys.size() && probe.inserted <= room && probe.add(keys[added], 1)) ++added;
-    size_ += probe.inserted;
+    while (added < items.size() && inserter.size < max_size && inserter.add(split(items[added]))) ++added;
+    size_ = inserter.size;
     return added;
-  }
-  bool add_all(std::span<const CountedKey> counted_keys) {
-    Probe probe = start_probe();
-    bool added = true;
-    for (const CountedKey& counted : counted_keys) added &= probe.add(counted.key, counted.count);
-    size_ += probe.inserted;
-    return added;
-  }
-
-  // Gives back the memory of slots beyond the table's current size.
-  void release_unused() {
-    slots_.shrink_to(0);
-    spare_.clear();
-    spare_.shrink_to(0);
   }
 
   // Doubles the slots and moves every key to its new home. False, with the
   // table unchanged, when a key's probe runs too long there.
   bool grow();
 
-  // The number of distinct keys, and of slots.
-  std::size_t size() const { return size_; }
+  // Gives back the memory of slots beyond the table's current size.
+  void release_unused();
+
+  std::size_t size() const { return size_; }  // distinct keys
   std::size_t slot_count() const { return mask_ + 1; }
   unsigned bits() const { return bits_; }
-  // Past a quarter full, enough keys miss their home slot that the
-  // mispredicted branches cost more than a larger table: time to grow.
-  static constexpr std::size_t kFullAtOneIn = 4;
-  bool full() const { return size_ > slot_count() / kFullAtOneIn; }
+  std::size_t probe_limit() const { return std::min(kMaxProbe, slot_count()); }
 
+  // Calls visit(CountedKey) for each key, in the order they came.
   template <class Visit>
   void for_each(Visit visit) const {
-    for (std::size_t slot = 0; slot <= mask_; ++slot) {
-      if (slots_[slot].count != 0) visit(slots_[slot]);
-    }
+    for (const std::uint32_t slot : used_.span().first(size_)) visit(slots_[slot]);
   }
-
-  // Copies the keys seen once to `seen_once` and the others, with their
-  // counts, to `seen_more`, each at least size() + 1 long; returns how many
-  // went to each. Free slots are skipped without a branch, which would be
-  // mispredicted at every other slot.
-  std::pair<std::size_t, std::size_t> split_by_count(std::span<std::uint32_t> seen_once,
-                                                     std::span<CountedKey> seen_more) const;
 
   // The sum over all keys of count * count, modulo 2^64.
   std::uint64_t sum_of_squared_counts() const;
 
  private:
-  static std::size_t slot_count_for(unsigned bits) { return std::size_t{1} << bits; }
+  // Sizes an empty table.
+  void set_slots(unsigned bits);
 
-  // The table's state in locals for a run of additions: the compiler
-  // cannot keep members in registers across stores into the slots.
-  struct Probe {
+  // The table's state in locals for a run of additions: the compiler cannot
+  // keep members in registers across the stores into the slots.
+  struct Inserter {
     CountedKey* slots;
+    std::uint32_t* used;
     std::size_t mask;
+    std::uint64_t factor;
     unsigned shift;
-    unsigned skipped_bits;
     std::size_t limit;
-    std::size_t inserted = 0;
+    std::size_t size;
 
-    bool add(std::uint32_t key, std::uint32_t count) {
-      // Most keys are found, or are new, at their home slot; only the rest
-      // take the probing loop.
-      const std::size_t home = home_slot(key);
-      return count_in(slots[home], key, count) || add_beyond(home, key, count);
-    }
-
-    std::size_t home_slot(std::uint32_t key) const {
-      // Shifting in 64 bits keeps every shift below the width; when fewer
-      // key bits remain than the table has, the missing low bits are zero.
-      return static_cast<std::size_t>((std::uint64_t{key} << (32 + skipped_bits)) >> shift);
-    }
-
-    // Counts the key in `entry` if that slot is free or holds it.
-    bool count_in(CountedKey& entry, std::uint32_t key, std::uint32_t count) {
-      if (entry.count == 0) {
-        entry = {key, count};
-        ++inserted;
-        return true;
-      }
-      if (entry.key == key) {
-        entry.count += count;
-        return true;
-      }
-      return false;
-    }
-
-    bool add_beyond(std::size_t home, std::uint32_t key, std::uint32_t count) {
-      std::size_t slot = home;
-      for (std::size_t probe = 1; probe < limit; ++probe) {
+    bool add(CountedKey counted) {
+      auto slot = static_cast<std::size_t>((counted.key * factor) >> shift);
+      for (std::size_t probe = 0; probe < limit; ++probe) {
+        CountedKey& entry = slots[slot];
+        // New or seen, the same stores: no branch on which, since keys that
+        // repeat a few times each make it a coin toss.
+        if (entry.count == 0 || entry.key == counted.key) {
+          used[size] = static_cast<std::uint32_t>(slot);  // kept only if new
+          size += entry.count == 0 ? 1 : 0;
+          entry.key = counted.key;
+          entry.count += counted.count;
+          return true;
+        }
         slot = (slot + 1) & mask;
-        if (count_in(slots[slot], key, count)) return true;
       }
       return false;
     }
   };
-  Probe start_probe() { return {slots_.data(), mask_, 64 - bits_, skipped_bits_, probe_limit()}; }
 
-  // Every slot beyond the first 2^bits_ is zero, so a reset only needs to
-  // clear the slots in use.
+  // Every slot not listed in used_ is zero, and so is every spare slot: the
+  // spares are the next size's arrays, kept so that a growth maps nothing.
   PageArray<CountedKey> slots_;
-  PageArray<CountedKey> spare_;  // all zero; the next size's slots while growing
+  PageArray<std::uint32_t> used_;  // the slots filled, in order; one more than slots, for the stores above
+  PageArray<CountedKey> spare_slots_;
+  PageArray<std::uint32_t> spare_used_;
+  std::uint64_t factor_;
   std::size_t mask_ = 0;
   std::size_t size_ = 0;
   unsigned bits_ = 0;
-  unsigned skipped_bits_ = 0;
+  unsigned shift_ = 0;
 };
 
 }  // namespace diagonal_picks

@@ -2,92 +2,161 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
 
 namespace diagonal_picks {
 
+DiagonalTally::DiagonalTally()
+    : seed_(key_hash::process_seed()),
+      table_(kFirstTableBits, key_hash::slot_factor(seed_)),
+      policy_(key_hash::slot_factor(seed_)),
+      counter_(key_hash::slot_factor(seed_)) {}
+
 void DiagonalTally::add(std::span<const std::int32_t> keys) {
-  // Mixing a batch first, in a loop of its own, keeps the mix's latency out
-  // of the table's probes.
-  constexpr std::size_t kBatch = 256;
-  std::array<std::uint32_t, kBatch> mixed;
   while (!keys.empty()) {
-    const std::size_t taken = std::min(kBatch, keys.size());
-    for (std::size_t i = 0; i < taken; ++i) mixed[i] = key_hash::mix(static_cast<std::uint32_t>(keys[i]), seed_);
-    add_mixed({mixed.data(), taken});
-    keys = keys.subspan(taken);
-  }
-}
-
-void DiagonalTally::add_mixed(std::span<const std::uint32_t> mixed) {
-  while (!partitioned_ && !mixed.empty()) {
-    mixed = mixed.subspan(table_.add_while_room(mixed));
-    if (table_.full()) {
-      grow_table();
-    } else if (!mixed.empty()) {  // the table refused a key
-      move_to_partitions();
+    std::span<const std::int32_t> batch = keys.first(std::min(kBatch, keys.size()));
+    keys = keys.subspan(batch.size());
+    keys_ += batch.size();
+    // Each stage takes what it can and moves the case on to the next.
+    while (!batch.empty()) {
+      if (stage_ == Stage::narrow) {
+        if (narrow_.add(batch)) break;
+        leave_narrow();
+      } else if (stage_ == Stage::few) {
+        batch = add_to_table(batch);
+      } else {
+        add_to_partitions(batch);
+        break;
+      }
     }
   }
-  partitioned_keys_ += mixed.size();
-  for (const std::uint32_t key : mixed) {
-    if (sample_.sampled(key)) sample_.add(key, 1);
-    if (partitions_.add(key)) compact_or_defer(partitions_.due_partition());
-  }
 }
 
-void DiagonalTally::compact_or_defer(std::size_t partition) {
-  // While the keys are almost all distinct, compacting would merge next to
-  // nothing, and buffering them costs no more memory than their distinct
-  // keys would: let the partition grow to twice its size first.
-  if (sample_.mostly_distinct(partitioned_keys_)) {
-    partitions_.set_due(partition, 2 * partitions_.key_count(partition));
-  } else {
-    compactor_.compact(partitions_, partition);
-  }
-}
-
-void DiagonalTally::grow_table() {
-  if (table_.bits() == kMaxTableBits || !table_.grow()) move_to_partitions();
-}
-
-void DiagonalTally::move_to_partitions() {
-  partitioned_ = true;
-  table_.for_each([this](const CountedKey& counted) {
-    partitioned_keys_ += counted.count;
-    if (sample_.sampled(counted.key)) sample_.add(counted.key, counted.count);
-    const std::size_t partition = Partitioner::partition_of(counted.key);
-    if (counted.count == 1) {
-      partitions_.append_keys(partition, {&counted.key, 1});
-    } else {
-      partitions_.append_counted(partition, {&counted, 1});
+std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::int32_t> keys) {
+  if (!narrow_closed_) {
+    std::int32_t low = low_;  // in locals, so that the loop vectorises
+    std::int32_t high = high_;
+    for (const std::int32_t key : keys) {
+      low = std::min(low, key);
+      high = std::max(high, key);
     }
-  });
-  // A large case follows: the memory of the grown table is better spent there.
+    low_ = low;
+    high_ = high;
+  }
+  while (!keys.empty()) {
+    // Until the table is a quarter full: past that, enough keys miss their
+    // home slot that the probes cost more than a larger table.
+    const std::size_t room = table_.slot_count() / 4 + 1;
+    keys = keys.subspan(table_.add_each(
+        keys,
+        [](std::int32_t key) {
+          return CountedKey{static_cast<std::uint32_t>(key), 1};
+        },
+        room));
+    if (table_.size() < room) {
+      if (keys.empty()) break;
+      move_to_partitions();  // a probe ran too long
+      return keys;
+    }
+    if (table_.bits() == kMaxTableBits || !table_.grow()) {
+      leave_table();
+      return keys;
+    }
+  }
+  return {};
+}
+
+void DiagonalTally::leave_narrow() {
+  stage_ = Stage::few;
+  if (narrow_.empty()) {  // the first keys were not close enough to start
+    low_ = INT32_MAX;
+    high_ = INT32_MIN;
+    return;
+  }
+  narrow_closed_ = true;
+  narrow_.for_each([this](std::int32_t key, std::uint32_t count) { add_counted(key, count); });
+  narrow_.clear();
+}
+
+void DiagonalTally::leave_table() {
+  if (narrow_closed_ || !narrow_.start(low_, high_, keys_)) {
+    move_to_partitions();
+    return;
+  }
+  // Many keys, but close together: the array counts them fastest.
+  stage_ = Stage::narrow;
+  table_.for_each([this](const CountedKey& entry) { narrow_.add(static_cast<std::int32_t>(entry.key), entry.count); });
   table_.reset(kFirstTableBits);
   table_.release_unused();
 }
 
-std::uint64_t DiagonalTally::sum_of_squared_counts() const {
-  if (!partitioned_) return table_.sum_of_squared_counts();
-  std::uint64_t sum = 0;
-  partitions_.for_each_partition_in_use(
-      [&](std::size_t partition) { sum += compactor_.sum_of_squared_counts(partitions_, partition); });
-  return sum;
+void DiagonalTally::move_to_partitions() {
+  stage_ = Stage::many;
+  table_.for_each([this](const CountedKey& entry) { add_counted(static_cast<std::int32_t>(entry.key), entry.count); });
+  table_.reset(kFirstTableBits);
+  table_.release_unused();
 }
 
-void DiagonalTally::clear() {
-  table_.reset(kFirstTableBits);
-  if (partitioned_) {
-    partitions_.clear();
-    compactor_.release_memory();
-    sample_.clear();
-    partitioned_keys_ = 0;
-    partitioned_ = false;
+void DiagonalTally::add_counted(std::int32_t key, std::uint32_t count) {
+  if (stage_ == Stage::few) {
+    const bool added = table_.add(static_cast<std::uint32_t>(key), count);
+    if (added && (4 * table_.size() <= table_.slot_count() || (table_.bits() < kMaxTableBits && table_.grow()))) {
+      return;
+    }
+    move_to_partitions();  // with the key, if the table took it
+    if (added) return;
+  }
+  const std::uint32_t mixed = key_hash::mix(static_cast<std::uint32_t>(key), seed_);
+  policy_.note(mixed, count);
+  partitions_.add_counted(mixed, count);
+}
+
+void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
+  // Mixing a batch first, in a loop of its own, keeps the mix's latency out
+  // of the scattering.
+  std::array<std::uint32_t, kBatch> mixed;
+  for (std::size_t i = 0; i < keys.size(); ++i) mixed[i] = key_hash::mix(static_cast<std::uint32_t>(keys[i]), seed_);
+  for (const std::uint32_t key : std::span(mixed).first(keys.size())) {
+    policy_.note(key, 1);
+    if (partitions_.add(key)) {
+      const std::size_t partition = Partitions::partition_of(key);
+      if (policy_.should_compact(partition, partitions_.words(partition), partitions_.total_words())) {
+        compact(partition);
+      }
+    }
   }
 }
 
-double pick_ratio(std::int64_t N, const DiagonalTally& NEdiags, const DiagonalTally& SEdiags) {
-  return ratio_of_sums(N, NEdiags.sum_of_squared_counts(), SEdiags.sum_of_squared_counts());
+void DiagonalTally::compact(std::size_t partition) {
+  const std::size_t words_before = partitions_.words(partition);
+  const PartitionCounter::Counted counted = counter_.compact(partitions_, partition);
+  policy_.compacted(partition, words_before, counted.distinct, partitions_.words(partition));
+}
+
+std::uint64_t DiagonalTally::finish() {
+  std::uint64_t sum = 0;
+  if (stage_ == Stage::narrow) {
+    sum = narrow_.sum_of_squared_counts();
+    narrow_.clear();
+  } else if (stage_ == Stage::few) {
+    sum = table_.sum_of_squared_counts();
+  } else {
+    for (std::size_t partition = 0; partition < Partitions::kPartitions; ++partition) {
+      if (partitions_.words(partition) != 0) sum += counter_.sum_and_drop(partitions_, partition);
+    }
+    partitions_.clear();
+    policy_.clear();
+    counter_.release_memory();
+  }
+  table_.reset(kFirstTableBits);
+  stage_ = Stage::narrow;
+  narrow_closed_ = false;
+  keys_ = 0;
+  return sum;
+}
+
+double pick_ratio(std::int64_t N, DiagonalTally& NEdiags, DiagonalTally& SEdiags) {
+  const std::uint64_t NEdiags_sum = NEdiags.finish();
+  return ratio_of_sums(N, NEdiags_sum, SEdiags.finish());
 }
 
 double ratio_of_sums(std::int64_t N, std::uint64_t NEdiags_sum, std::uint64_t SEdiags_sum) {

@@ -3,54 +3,68 @@
 #include <cstdint>
 #include <span>
 
-#include "tally/compactor.h"
+#include "tally/compaction_policy.h"
 #include "tally/counting_table.h"
-#include "tally/distinct_sample.h"
 #include "tally/key_hash.h"
-#include "tally/partitioner.h"
+#include "tally/partition_counter.h"
+#include "tally/partitions.h"
+#include "tally/range_counts.h"
 
 namespace diagonal_picks {
 
 // Counts how many points of one case lie on each diagonal of one direction,
-// keyed by Y - X or by X + Y, and sums the squares of those counts.
-//
-// Keys are mixed first (see key_hash.h). A case with few distinct keys is
-// counted in one small table that stays in cache. Once the keys outgrow it,
-// or a probe runs too long, they are scattered over partitions instead;
-// a partition that has buffered enough keys is compacted to its distinct
-// keys, and the sum counts each partition on its own. Memory follows the
-// distinct keys, not the points.
+// keyed by Y - X or by X + Y, and sums the squares of those counts. It
+// needs no order, so it counts in whatever grouping suits the keys:
+//  - narrow: keys close together, in an array indexed by the key;
+//  - few: up to 16,384 distinct keys, in one table that stays in cache;
+//  - many: mixed keys scattered over partitions, each compacted to its
+//    distinct keys when the policy says so and counted on its own at the
+//    end. Memory follows the distinct keys, not the points.
+// A case moves on from one to the next as its keys demand, and never back
+// to narrow once it left it.
 //
 // Counts are exact up to 2^32 - 1 points on one diagonal.
 class DiagonalTally {
  public:
+  DiagonalTally();
+
   // Counts one more point on the diagonal of each key.
   void add(std::span<const std::int32_t> keys);
   void add(std::int32_t key) { add({&key, 1}); }
 
-  // The sum over all diagonals of count * count, modulo 2^64.
-  std::uint64_t sum_of_squared_counts() const;
-
-  // Empties the tally for the next case; cheap when the case was small.
-  void clear();
+  // The sum over all diagonals of count * count, modulo 2^64. The tally is
+  // then empty, ready for the next case; cheap when the case was small.
+  std::uint64_t finish();
 
  private:
-  static constexpr unsigned kFirstTableBits = 6;
+  enum class Stage { narrow, few, many };
+  static constexpr std::size_t kBatch = 256;
+  // Emptying the table costs the keys it held, not its slots: a first size
+  // that holds the keys of most small cases costs nothing more.
+  static constexpr unsigned kFirstTableBits = 8;
   static constexpr unsigned kMaxTableBits = 16;
 
-  void add_mixed(std::span<const std::uint32_t> mixed);
-  void compact_or_defer(std::size_t partition);
-  void grow_table();
+  // Adds keys to the table until it is full; returns the keys not added.
+  std::span<const std::int32_t> add_to_table(std::span<const std::int32_t> keys);
+  void add_to_partitions(std::span<const std::int32_t> keys);
+  // Adds a key seen `count` times in the current stage, few or many.
+  void add_counted(std::int32_t key, std::uint32_t count);
+  void leave_narrow();
+  void leave_table();
   void move_to_partitions();
+  void compact(std::size_t partition);
 
-  key_hash::Seed seed_ = key_hash::process_seed();
-  CountingTable table_{kFirstTableBits};
-  bool partitioned_ = false;
-  Partitioner partitions_{Compactor::kFirstDue};  // empty while not partitioned_
-  std::uint64_t partitioned_keys_ = 0;
-  DistinctSample sample_;
-  // Scratch space for counting, not part of the tally's value.
-  mutable Compactor compactor_;
+  key_hash::Seed seed_;
+  Stage stage_ = Stage::narrow;
+  bool narrow_closed_ = false;  // this case's keys left the narrow array
+  std::uint64_t keys_ = 0;      // keys added in this case
+  std::int32_t low_ = 0;        // the range of the keys in the table
+  std::int32_t high_ = 0;
+  RangeCounts narrow_;
+  CountingTable table_;
+  Partitions partitions_;
+  CompactionPolicy policy_;
+  PartitionCounter counter_;
 };
 
 // The keys of the two diagonals through (X, Y): Y - X and X + Y, wrapped
@@ -73,7 +87,8 @@ inline void add_point(DiagonalTally& NEdiags, DiagonalTally& SEdiags, std::int32
 // (sum of squared counts - 2N) / (N * N). Integer steps wrap modulo 2^64;
 // N = 0 gives 0.0 / 0.0, a NaN. A negative N, which adds no points, gives
 // 2 / |N|.
-double pick_ratio(std::int64_t N, const DiagonalTally& NEdiags, const DiagonalTally& SEdiags);
+// Finishes both tallies.
+double pick_ratio(std::int64_t N, DiagonalTally& NEdiags, DiagonalTally& SEdiags);
 
 // The same from the two tallies' sums of squared counts.
 double ratio_of_sums(std::int64_t N, std::uint64_t NEdiags_sum, std::uint64_t SEdiags_sum);

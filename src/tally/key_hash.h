@@ -58,6 +58,16 @@ constexpr std::uint32_t unmix(std::uint32_t mixed, Seed seed) {
   return mixed;
 }
 
+// The odd 64-bit factor of the tables' multiply-shift hash, drawn from the
+// seed: a key's home slot is the top bits of key * factor. Every seed, zero
+// included, gives a factor with bits spread over the whole word.
+constexpr std::uint64_t slot_factor(Seed seed) {
+  std::uint64_t bits = (std::uint64_t{seed.before_second} << 32 | seed.before_first) ^ 0x9E3779B97F4A7C15U;
+  bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9U;
+  bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBU;
+  return (bits ^ (bits >> 31)) | 1U;
+}
+
 static_assert(unmix(mix(0x12345678U, {0xDEADBEEFU, 0x01234567U}), {0xDEADBEEFU, 0x01234567U}) == 0x12345678U);
 
 // The seed that tallies made from now on mix with: drawn from the kernel's

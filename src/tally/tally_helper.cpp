@@ -59,8 +59,7 @@ void TallyHelper::run(const std::stop_token& stop) {
     } else {
       finish_asked_ = false;
       lock.unlock();
-      const std::uint64_t sum = tally_.sum_of_squared_counts();
-      tally_.clear();
+      const std::uint64_t sum = tally_.finish();
       lock.lock();
       sum_ = sum;
     }

@@ -1,0 +1,115 @@
+#include "tally/partition_counter.h"
+
+#include <algorithm>
+#include <bit>
+#include <span>
+
+namespace diagonal_picks {
+namespace {
+
+constexpr unsigned kKeyBits = 32 - Partitions::kPartitionBits;
+constexpr unsigned kMaxSplitBits = 8;  // 256 buckets, a line each
+
+// Table bits for `words` words: at most a quarter full, at least 64 slots.
+unsigned table_bits_for(std::size_t words) { return std::max(6U, static_cast<unsigned>(std::bit_width(4 * words))); }
+
+CountedKey split_word(std::uint32_t word) { return {Partitions::key_of(word), Partitions::count_of(word)}; }
+
+}  // namespace
+
+PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_factor) {}
+
+PartitionCounter::Counted PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
+  counted_ = {};
+  write_back_ = true;
+  Partitions::List list = partitions.take(partition);
+  count(partitions, list, 0, partition);
+  flush_written(partitions, partition);
+  return counted_;
+}
+
+std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t partition) {
+  counted_ = {};
+  write_back_ = false;
+  Partitions::List list = partitions.take(partition);
+  count(partitions, list, 0, partition);
+  return counted_.sum_of_squares;
+}
+
+void PartitionCounter::count(Partitions& partitions, Partitions::List& list, unsigned shared_bits,
+                             std::size_t partition) {
+  if (list.size > kMaxTableWords && shared_bits < kKeyBits) {
+    // Split by the next key bits into buckets, each staged in a line.
+    const auto wanted = static_cast<unsigned>(std::bit_width((list.size - 1) / kBucketWords));
+    const unsigned bits = std::min({kMaxSplitBits, kKeyBits - shared_bits, wanted});
+    std::vector<Partitions::List> buckets(std::size_t{1} << bits);
+    std::array<std::uint32_t, 256> staged{};  // not a character type, which would alias everything
+    partitions.drain(list, [&, left_shift = shared_bits, right_shift = 32 - bits](std::span<const std::uint32_t> run) {
+      // The shifts are copies: the stores below could alias the originals.
+      for (const std::uint32_t word : run) {
+        const std::size_t bucket = (word << left_shift) >> right_shift;
+        lines_[bucket * Partitions::kLineWords + staged[bucket]] = word;
+        if (++staged[bucket] == Partitions::kLineWords) {
+          partitions.append(buckets[bucket],
+                            std::span(&lines_[bucket * Partitions::kLineWords], Partitions::kLineWords));
+          staged[bucket] = 0;
+        }
+      }
+    });
+    for (std::size_t bucket = 0; bucket < buckets.size(); ++bucket) {
+      partitions.append(buckets[bucket], std::span(&lines_[bucket * Partitions::kLineWords], staged[bucket]));
+    }
+    for (Partitions::List& bucket : buckets) count(partitions, bucket, shared_bits + bits, partition);
+    return;
+  }
+  table_.reset(table_bits_for(list.size));
+  refused_.clear();
+  partitions.drain(list, [&](std::span<const std::uint32_t> run) {
+    for (std::size_t at = 0; at < run.size();) {
+      at += table_.add_each(run.subspan(at), split_word);
+      if (at < run.size()) refused_.push_back(run[at++]);
+    }
+  });
+  if (write_back_) {
+    table_.for_each([&](const CountedKey& counted) { write(partitions, partition, counted); });
+  } else {
+    counted_.distinct += table_.size();
+    counted_.sum_of_squares += table_.sum_of_squared_counts();
+  }
+  // A refused key is never in the table: its probe only meets fuller slots.
+  std::sort(refused_.begin(), refused_.end());
+  for (std::size_t first = 0; first < refused_.size();) {
+    CountedKey counted = split_word(refused_[first]);
+    std::size_t next = first + 1;
+    for (; next < refused_.size() && Partitions::key_of(refused_[next]) == counted.key; ++next) {
+      counted.count += Partitions::count_of(refused_[next]);
+    }
+    write(partitions, partition, counted);
+    first = next;
+  }
+}
+
+void PartitionCounter::write(Partitions& partitions, std::size_t partition, CountedKey counted) {
+  ++counted_.distinct;
+  counted_.sum_of_squares += std::uint64_t{counted.count} * counted.count;
+  if (!write_back_) return;
+  for (std::uint32_t left = counted.count; left > 0;) {
+    const std::uint32_t count = std::min(left, Partitions::kMaxWordCount);
+    written_[written_size_++] = counted.key << Partitions::kCountBits | count;
+    left -= count;
+    if (written_size_ == written_.size()) flush_written(partitions, partition);
+  }
+}
+
+void PartitionCounter::flush_written(Partitions& partitions, std::size_t partition) {
+  partitions.append(partition, std::span(written_).first(written_size_));
+  written_size_ = 0;
+}
+
+void PartitionCounter::release_memory() {
+  table_.reset(6);
+  table_.release_unused();
+  refused_ = {};
+}
+
+}  // namespace diagonal_picks

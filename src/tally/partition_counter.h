@@ -1,0 +1,62 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tally/counting_table.h"
+#include "tally/partitions.h"
+
+namespace diagonal_picks {
+
+// Counts one partition at a time and writes it back compacted: one word per
+// distinct key (more where a count exceeds what a word holds).
+//
+// A list of up to kMaxTableWords words is counted in one table, at most a
+// quarter full, which stays in cache. A longer one is first split by its
+// next key bits into buckets of about kBucketWords words, each counted the
+// same way. Reading frees each chunk for the writing, so counting needs no
+// more memory than the partition holds. Where a table refuses a key (keys
+// chosen to collide under a known seed), the refused words are sorted
+// instead and their equal keys merged, so no choice of keys costs more than
+// a sort.
+class PartitionCounter {
+ public:
+  static constexpr std::size_t kMaxTableWords = std::size_t{1} << 14;
+  static constexpr std::size_t kBucketWords = std::size_t{1} << 10;
+
+  explicit PartitionCounter(std::uint64_t slot_factor);
+
+  struct Counted {
+    std::size_t distinct;          // keys
+    std::uint64_t sum_of_squares;  // of their counts, modulo 2^64
+  };
+
+  // Counts the partition's words and writes them back compacted.
+  Counted compact(Partitions& partitions, std::size_t partition);
+
+  // Counts the partition's words and leaves it empty; returns the sum of
+  // their counts' squares, modulo 2^64.
+  std::uint64_t sum_and_drop(Partitions& partitions, std::size_t partition);
+
+  // Gives back the memory a large partition needed.
+  void release_memory();
+
+ private:
+  // Counts the words of `list`, whose first `shared_bits` key bits are the
+  // same, and appends them compacted to the partition.
+  void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
+  void write(Partitions& partitions, std::size_t partition, CountedKey counted);
+  void flush_written(Partitions& partitions, std::size_t partition);
+
+  CountingTable table_;
+  std::vector<std::uint32_t> refused_;                               // words the table refused
+  std::array<std::uint32_t, Partitions::kLineWords * 256> lines_{};  // a line per bucket while splitting
+  std::array<std::uint32_t, 256> written_{};
+  std::size_t written_size_ = 0;
+  bool write_back_ = true;
+  Counted counted_{};
+};
+
+}  // namespace diagonal_picks

@@ -1,0 +1,98 @@
+#include "tally/partitions.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace diagonal_picks {
+namespace {
+
+// Chunks kept across cases, and the least a growth adds: 4 MiB.
+constexpr std::size_t kKeptChunks = 1024;
+
+}  // namespace
+
+void Partitions::flush(std::size_t partition) {
+  staged_[partition] = 0;
+  List& list = lists_[partition];
+  const std::size_t used = list.size % kChunkWords;
+  if (used != 0 && used + kLineWords <= kChunkWords) {
+    // The usual case: the line fits in the tail chunk, a fixed-size copy.
+    std::memcpy(&chunks_[list.tail * kChunkWords + used], &lines_[partition * kLineWords],
+                sizeof(std::uint32_t) * kLineWords);
+    list.size += kLineWords;
+    total_words_ += kLineWords;
+    return;
+  }
+  append(partition, std::span<const std::uint32_t>(&lines_[partition * kLineWords], kLineWords));
+}
+
+void Partitions::append(List& list, std::span<const std::uint32_t> words) {
+  while (!words.empty()) {
+    std::size_t used = list.size % kChunkWords;
+    if (used == 0) {
+      const std::uint32_t chunk = new_chunk();
+      if (list.tail == kNoChunk) {
+        list.head = chunk;
+      } else {
+        next_[list.tail] = chunk;
+      }
+      list.tail = chunk;
+    }
+    const std::size_t taken = std::min(kChunkWords - used, words.size());
+    std::copy_n(words.data(), taken, &chunks_[list.tail * kChunkWords + used]);
+    list.size += taken;
+    words = words.subspan(taken);
+  }
+}
+
+void Partitions::add_counted(std::uint32_t mixed, std::uint32_t count) {
+  const std::size_t partition = partition_of(mixed);
+  for (; count > kMaxWordCount; count -= kMaxWordCount) {
+    const std::uint32_t word = word_of(mixed, kMaxWordCount);
+    append(partition, {&word, 1});
+  }
+  const std::uint32_t word = word_of(mixed, count);
+  append(partition, {&word, 1});
+}
+
+std::uint32_t Partitions::new_chunk() {
+  std::uint32_t chunk = free_;
+  if (chunk != kNoChunk) {
+    free_ = next_[chunk];
+  } else {
+    chunk = static_cast<std::uint32_t>(next_.size());
+    // Grow by an eighth, not by doubling: remapping copies no data, and a
+    // smaller step keeps the unused tail small.
+    const std::size_t chunks = next_.size() + 1;
+    if (chunks * kChunkWords > chunks_.capacity()) {
+      chunks_.reserve_exactly((std::max(chunks + chunks / 8, chunks + kKeptChunks)) * kChunkWords);
+    }
+    chunks_.resize(chunks * kChunkWords);
+    next_.push_back(kNoChunk);
+  }
+  next_[chunk] = kNoChunk;
+  return chunk;
+}
+
+Partitions::List Partitions::take(std::size_t partition) {
+  // Staged words first go to the list, so that it holds them all.
+  const std::size_t staged = staged_[partition];
+  staged_[partition] = 0;
+  append(partition, std::span<const std::uint32_t>(&lines_[partition * kLineWords], staged));
+  total_words_ -= lists_[partition].size;
+  return std::exchange(lists_[partition], List{});
+}
+
+void Partitions::clear() {
+  lists_.fill(List{});
+  staged_.fill(0);
+  free_ = kNoChunk;
+  total_words_ = 0;
+  chunks_.clear();
+  next_.clear();
+  chunks_.shrink_to(kKeptChunks * kChunkWords);
+  next_.shrink_to(kKeptChunks);
+}
+
+}  // namespace diagonal_picks

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "tally/page_array.h"
+
+namespace diagonal_picks {
+
+// Holds many mixed keys in 256 partitions chosen by their top 8 bits, so
+// that each partition can be counted on its own in tables that fit in
+// cache.
+//
+// A partition holds words of 32 bits: the key's 24 bits below the partition
+// bits, then a count of 1 to 255. A key seen once is one word; a counted
+// key is as many words as its count needs. Each key is first staged in its
+// partition's line of 16 words, one cache line; a full line is copied to
+// the partition's list of 4 KiB chunks, drawn from one pool, so the
+// scattering writes touch one line per partition and each list wastes at
+// most one chunk. Lists outside the partitions (a partition taken out to be
+// counted, and its buckets) draw on the same pool: chunks freed as they are
+// read are reused by what is written next, so counting needs no more
+// memory than the words it reads.
+class Partitions {
+ public:
+  static constexpr unsigned kPartitionBits = 8;
+  static constexpr std::size_t kPartitions = std::size_t{1} << kPartitionBits;
+  static constexpr unsigned kCountBits = kPartitionBits;  // the word's low bits
+  static constexpr std::uint32_t kMaxWordCount = (std::uint32_t{1} << kCountBits) - 1;
+  static constexpr std::size_t kLineWords = 16;
+  static constexpr std::size_t kChunkWords = 1024;
+
+  static std::size_t partition_of(std::uint32_t mixed) { return mixed >> (32 - kPartitionBits); }
+  static std::uint32_t word_of(std::uint32_t mixed, std::uint32_t count) { return mixed << kCountBits | count; }
+  // A word's key bits, 24 of them, and its count.
+  static std::uint32_t key_of(std::uint32_t word) { return word >> kCountBits; }
+  static std::uint32_t count_of(std::uint32_t word) { return word & kMaxWordCount; }
+  // The mixed key of partition `partition` whose low bits are `key`.
+  static std::uint32_t mixed_of(std::size_t partition, std::uint32_t key) {
+    return static_cast<std::uint32_t>(partition << (32 - kPartitionBits)) | key;
+  }
+
+  // Words in chunks of the pool, in order.
+  struct List {
+    std::uint32_t head = UINT32_MAX;
+    std::uint32_t tail = UINT32_MAX;
+    std::size_t size = 0;
+  };
+
+  Partitions() = default;
+
+  // Adds a key seen once. True when this filled its partition's line, which
+  // then went to the partition's list.
+  bool add(std::uint32_t mixed) {
+    const std::size_t partition = partition_of(mixed);
+    std::uint32_t& staged = staged_[partition];
+    lines_[partition * kLineWords + staged] = word_of(mixed, 1);
+    if (++staged < kLineWords) return false;
+    flush(partition);
+    return true;
+  }
+
+  // Adds a key seen `count` times, count > 0, as few words as it needs.
+  void add_counted(std::uint32_t mixed, std::uint32_t count);
+
+  // Appends words to a partition, or to a list of the caller's.
+  void append(std::size_t partition, std::span<const std::uint32_t> words) {
+    total_words_ += words.size();
+    append(lists_[partition], words);
+  }
+  void append(List& list, std::span<const std::uint32_t> words);
+
+  // Words in a partition, staged ones included, and in all partitions.
+  std::size_t words(std::size_t partition) const { return lists_[partition].size + staged_[partition]; }
+  std::size_t total_words() const { return total_words_; }
+
+  // Takes a partition's words out as a list, staged ones included, and
+  // leaves the partition empty.
+  List take(std::size_t partition);
+
+  // Calls visit(span of words) for each run of the list, in order, freeing
+  // each chunk first: the list ends empty. The run is a copy, so that visit
+  // may append (but not drain), reusing the chunk or growing the pool.
+  template <class Visit>
+  void drain(List& list, Visit visit) {
+    while (list.size > 0) {
+      const std::size_t taken = std::min(kChunkWords, list.size);
+      std::copy_n(&chunks_[list.head * kChunkWords], taken, draining_.data());
+      list.size -= taken;
+      const std::uint32_t next = next_[list.head];
+      next_[list.head] = free_;
+      free_ = list.head;
+      list.head = next;
+      visit(std::span<const std::uint32_t>(draining_.data(), taken));
+    }
+    list = List{};
+  }
+
+  // Empties every partition; keeps a few MiB of chunks for the next case.
+  void clear();
+
+ private:
+  static constexpr std::uint32_t kNoChunk = UINT32_MAX;
+
+  void flush(std::size_t partition);
+  std::uint32_t new_chunk();
+
+  std::array<std::uint32_t, kPartitions * kLineWords> lines_{};
+  std::array<std::uint32_t, kPartitions> staged_{};
+  std::array<List, kPartitions> lists_{};
+  std::array<std::uint32_t, kChunkWords> draining_{};
+  PageArray<std::uint32_t> chunks_;  // chunk c holds words [c * kChunkWords, (c + 1) * kChunkWords)
+  PageArray<std::uint32_t> next_;    // the chunk after c in its list, or in the free list
+  std::uint32_t free_ = kNoChunk;
+  std::size_t total_words_ = 0;  // in the lists
+};
+
+}  // namespace diagonal_picks

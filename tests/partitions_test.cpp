@@ -1,0 +1,127 @@
+// The partitions and the counting of one partition, against an ordered map:
+// every key reaches its partition's words across line and chunk sizes, and
+// a partition counted and written back holds the same counts, whether
+// counted in one table, split into buckets, or sorted because the table
+// refused keys.
+
+#include "tally/partitions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "support/key_sets.h"
+#include "tally/partition_counter.h"
+
+namespace diagonal_picks {
+namespace {
+
+constexpr std::uint64_t kFactor = 0x9E3779B97F4A7C15U;
+using Counts = std::map<std::uint32_t, std::uint64_t>;
+
+// The mixed keys a partition holds, with their counts; leaves it empty.
+Counts drain_partition(Partitions& partitions, std::size_t partition) {
+  Counts counts;
+  Partitions::List list = partitions.take(partition);
+  partitions.drain(list, [&](std::span<const std::uint32_t> run) {
+    for (const std::uint32_t word : run) {
+      EXPECT_NE(Partitions::count_of(word), 0U);
+      counts[Partitions::mixed_of(partition, Partitions::key_of(word))] += Partitions::count_of(word);
+    }
+  });
+  EXPECT_EQ(partitions.words(partition), 0U);
+  return counts;
+}
+
+// Mixed keys of one partition: its top bits, then `key_bits` random bits
+// (the rest of the key bits zero), so that some split levels see one bucket.
+std::vector<std::uint32_t> keys_in_partition(std::size_t partition, std::size_t count, std::size_t distinct,
+                                             unsigned key_bits, unsigned seed) {
+  std::vector<std::uint32_t> keys = reference::random_mixed_keys(count, distinct, seed);
+  const unsigned low_bits = 32 - Partitions::kPartitionBits;
+  for (auto& key : keys) key = Partitions::mixed_of(partition, (key >> (32 - key_bits)) << (low_bits - key_bits));
+  return keys;
+}
+
+TEST(Partitions, EveryPartitionGetsExactlyItsKeys) {
+  for (const std::size_t count : {1U, 15U, 16U, 17U, 1023U, 1024U, 1025U, 300000U}) {
+    Partitions partitions;
+    const std::vector<std::uint32_t> keys = reference::random_mixed_keys(count, count / 2 + 1, 11);
+    std::map<std::size_t, Counts> expected;
+    for (const std::uint32_t key : keys) {
+      partitions.add(key);
+      ++expected[Partitions::partition_of(key)][key];
+    }
+    partitions.add_counted(keys[0], 1000);  // four words: 255, 255, 255, 235
+    expected[Partitions::partition_of(keys[0])][keys[0]] += 1000;
+    for (std::size_t partition = 0; partition < Partitions::kPartitions; ++partition) {
+      ASSERT_EQ(drain_partition(partitions, partition), expected[partition])
+          << count << " keys, partition " << partition;
+    }
+    EXPECT_EQ(partitions.total_words(), 0U);
+    partitions.clear();
+  }
+}
+
+TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
+  PartitionCounter counter(kFactor);
+  Partitions partitions;
+  constexpr std::size_t kPartition = 77;
+  struct Shape {
+    std::size_t count;
+    std::size_t distinct;
+    unsigned key_bits;
+  };
+  // One table; split once; split with most bits shared (one bucket per
+  // level); all keys equal, with counts beyond a word's.
+  for (const Shape shape : {Shape{100, 60, 24}, Shape{PartitionCounter::kMaxTableWords, 5000, 24},
+                            Shape{PartitionCounter::kMaxTableWords + 1, 20000, 24}, Shape{200000, 150000, 24},
+                            Shape{100000, 3000, 12}, Shape{70000, 1, 24}}) {
+    const std::vector<std::uint32_t> keys =
+        keys_in_partition(kPartition, shape.count, shape.distinct, shape.key_bits, 23);
+    Counts expected;
+    for (const std::uint32_t key : keys) {
+      partitions.add(key);
+      ++expected[key];
+    }
+    const PartitionCounter::Counted counted = counter.compact(partitions, kPartition);
+    EXPECT_EQ(counted.distinct, expected.size()) << shape.count;
+    EXPECT_EQ(counted.sum_of_squares, reference::sum_of_squares(expected)) << shape.count;
+    // One word per key, or more for a count over 255.
+    std::size_t words = 0;
+    for (const auto& [key, count] : expected)
+      words += (count + Partitions::kMaxWordCount - 1) / Partitions::kMaxWordCount;
+    EXPECT_EQ(partitions.words(kPartition), words);
+    // Counting again adds to what was compacted.
+    partitions.add(keys[0]);
+    ++expected[keys[0]];
+    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), reference::sum_of_squares(expected)) << shape.count;
+    EXPECT_EQ(partitions.words(kPartition), 0U);
+  }
+}
+
+TEST(PartitionCounter, SortsTheKeysATableRefuses) {
+  // Keys that share one home slot in the table a 100-word partition gets
+  // (at least 64 slots, at most a quarter full: 512).
+  constexpr unsigned kTableBits = 9;
+  constexpr std::size_t kPartition = 3;
+  std::vector<std::uint32_t> keys;
+  for (std::uint32_t key = 0; keys.size() < 100; ++key) {
+    if (((key * kFactor) >> (64 - kTableBits)) == 1) keys.push_back(Partitions::mixed_of(kPartition, key));
+  }
+  Partitions partitions;
+  Counts expected;
+  for (const std::uint32_t key : keys) {
+    partitions.add(key);
+    ++expected[key];
+  }
+  PartitionCounter counter(kFactor);
+  EXPECT_EQ(counter.compact(partitions, kPartition).distinct, 100U);
+  EXPECT_EQ(drain_partition(partitions, kPartition), expected);
+}
+
+}  // namespace
+}  // namespace diagonal_picks

@@ -1,0 +1,94 @@
+// The array of counts for close keys: it counts like a map while the keys
+// stay dense and in its window, and refuses a batch whole otherwise.
+
+#include "tally/range_counts.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <vector>
+
+namespace diagonal_picks {
+namespace {
+
+std::map<std::int32_t, std::uint64_t> contents(const RangeCounts& counts) {
+  std::map<std::int32_t, std::uint64_t> seen;
+  counts.for_each([&](std::int32_t key, std::uint32_t count) { seen[key] += count; });
+  return seen;
+}
+
+std::uint64_t sum_of_squares(const std::map<std::int32_t, std::uint64_t>& counts) {
+  std::uint64_t sum = 0;
+  for (const auto& [key, count] : counts) sum += count * count;
+  return sum;
+}
+
+TEST(RangeCounts, CountsDenseKeysAnywhereInTheIntegers) {
+  RangeCounts counts;
+  std::mt19937 random(3);
+  for (const std::int64_t centre :
+       {std::int64_t{0}, std::int64_t{INT32_MIN}, std::int64_t{INT32_MAX}, std::int64_t{-123456789}}) {
+    std::map<std::int32_t, std::uint64_t> expected;
+    for (int batch = 0; batch < 40; ++batch) {
+      std::vector<std::int32_t> keys(64);
+      for (auto& key : keys) {
+        const std::int64_t value = centre + static_cast<std::int64_t>(random() % 3000) - 1500;
+        key = static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+        ++expected[key];
+      }
+      ASSERT_TRUE(counts.add(keys)) << centre << " batch " << batch;
+    }
+    EXPECT_EQ(contents(counts), expected);
+    EXPECT_EQ(counts.sum_of_squared_counts(), sum_of_squares(expected));
+    counts.clear();
+    EXPECT_TRUE(counts.empty());
+    EXPECT_EQ(counts.sum_of_squared_counts(), 0U);
+  }
+}
+
+TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
+  RangeCounts counts;
+  // Two keys may span 128 values, and no more.
+  EXPECT_TRUE(RangeCounts::dense_enough(0, 2 * RangeCounts::kSpanPerKey - 1, 2));
+  EXPECT_FALSE(RangeCounts::dense_enough(0, 2 * RangeCounts::kSpanPerKey, 2));
+  EXPECT_TRUE(RangeCounts::dense_enough(0, RangeCounts::kWindow - 1, RangeCounts::kWindow));
+  EXPECT_FALSE(RangeCounts::dense_enough(0, RangeCounts::kWindow, UINT32_MAX));
+
+  const std::vector<std::int32_t> first = {10, 20, 30, 40};
+  ASSERT_TRUE(counts.add(first));
+  // Far away: outside the window. Refused whole: nothing of it is counted.
+  const std::vector<std::int32_t> far = {11, 40000000};
+  EXPECT_FALSE(counts.add(far));
+  // In the window, but 4 + 2 keys may not span 100,000 values.
+  const std::vector<std::int32_t> sparse = {12, 100000};
+  EXPECT_FALSE(counts.add(sparse));
+  EXPECT_EQ(contents(counts), (std::map<std::int32_t, std::uint64_t>{{10, 1}, {20, 1}, {30, 1}, {40, 1}}));
+
+  // Enough keys make a wide span dense: 64 per value.
+  counts.clear();
+  std::vector<std::int32_t> many(2000, 5);
+  many.back() = 5 + 2000 * static_cast<std::int32_t>(RangeCounts::kSpanPerKey) - 1;
+  EXPECT_TRUE(counts.add(many));
+  EXPECT_EQ(counts.sum_of_squared_counts(), 1999U * 1999U + 1U);
+}
+
+TEST(RangeCounts, StartsAroundARangeAndTakesCountedKeys) {
+  RangeCounts counts;
+  EXPECT_FALSE(counts.start(0, 1000000, 10));  // too sparse
+  ASSERT_TRUE(counts.start(-500000, 500000, 20000));
+  counts.add(-500000, 3);
+  counts.add(500000, 2);
+  counts.add(0, 1);
+  EXPECT_EQ(counts.sum_of_squared_counts(), 9U + 4U + 1U);
+  // Later keys may fall on either side of the first range, within the window.
+  const std::vector<std::int32_t> more = {-520000, 520000};
+  EXPECT_TRUE(counts.add(more));
+  EXPECT_EQ(contents(counts),
+            (std::map<std::int32_t, std::uint64_t>{{-520000, 1}, {-500000, 3}, {0, 1}, {500000, 2}, {520000, 1}}));
+}
+
+}  // namespace
+}  // namespace diagonal_picks
