@@ -38,15 +38,6 @@ void* remap(void* mapping, std::size_t current, std::size_t wanted) {
 #endif
 }
 
-void advise_huge_pages(void* mapping, std::size_t bytes) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE) && !defined(DIAGONAL_PICKS_POSIX_FALLBACK)
-  ::madvise(mapping, bytes, MADV_HUGEPAGE);  // refused or not, the memory works the same
-#else
-  static_cast<void>(mapping);
-  static_cast<void>(bytes);
-#endif
-}
-
 void unmap(void* mapping, std::size_t bytes) noexcept {
   // Whole pages of a mapping this process made, so this cannot fail.
   if (bytes != 0) ::munmap(mapping, bytes);

@@ -15,8 +15,7 @@ void* map(std::size_t bytes);
 // move. Pages it adds read as zero.
 void* remap(void* mapping, std::size_t current, std::size_t wanted);
 void unmap(void* mapping, std::size_t bytes) noexcept;
-// Asks for huge pages where the system offers them; a hint only.
-void advise_huge_pages(void* mapping, std::size_t bytes) noexcept;
+
 std::size_t round_to_pages(std::size_t bytes);
 }  // namespace page_mapping
 
@@ -38,8 +37,7 @@ class PageArray {
   PageArray(PageArray&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        bytes_(std::exchange(other.bytes_, 0)),
-        huge_pages_(other.huge_pages_) {}
+        bytes_(std::exchange(other.bytes_, 0)) {}
   PageArray& operator=(PageArray&& other) noexcept {
     PageArray moved(std::move(other));
     swap(moved);
@@ -69,9 +67,7 @@ class PageArray {
   void reserve_exactly(std::size_t count) {
     if (count > capacity()) set_capacity(count);
   }
-  // Large arrays read and written in sequence: fewer page faults and TLB
-  // misses with huge pages.
-  void use_huge_pages() { huge_pages_ = true; }
+
   void resize(std::size_t count) {
     reserve(count);
     size_ = count;
@@ -93,7 +89,6 @@ class PageArray {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(bytes_, other.bytes_);
-    std::swap(huge_pages_, other.huge_pages_);
   }
 
  private:
@@ -108,13 +103,11 @@ class PageArray {
       data_ = static_cast<T*>(page_mapping::remap(data_, bytes_, bytes));
     }
     bytes_ = bytes;
-    if (huge_pages_ && data_ != nullptr) page_mapping::advise_huge_pages(data_, bytes_);
   }
 
   T* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t bytes_ = 0;  // the mapping's length, whole pages
-  bool huge_pages_ = false;
 };
 
 }  // namespace diagonal_picks
