@@ -28,10 +28,21 @@ class CompactionPolicy {
 
   explicit CompactionPolicy(std::uint64_t slot_factor);
 
-  // Notes keys that enter the partitions, seen `count` times each.
+  // Notes a key that enters the partitions, seen `count` times.
   void note(std::uint32_t mixed, std::uint32_t count) {
     keys_ += count;
     if ((mixed & sample_mask_) == 0) sample(mixed);
+  }
+  // Notes keys that enter the partitions, seen once each.
+  void note(std::span<const std::uint32_t> mixed) {
+    keys_ += mixed.size();
+    std::uint32_t mask = sample_mask_;  // a local: sampling stores could alias the member
+    for (const std::uint32_t key : mixed) {
+      if ((key & mask) == 0) {
+        sample(key);
+        mask = sample_mask_;
+      }
+    }
   }
 
   // Whether the partition, which now holds `words` words of the tally's

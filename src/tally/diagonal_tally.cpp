@@ -115,8 +115,8 @@ void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
   // of the scattering.
   std::array<std::uint32_t, kBatch> mixed;
   for (std::size_t i = 0; i < keys.size(); ++i) mixed[i] = key_hash::mix(static_cast<std::uint32_t>(keys[i]), seed_);
+  policy_.note(std::span<const std::uint32_t>(mixed).first(keys.size()));
   for (const std::uint32_t key : std::span(mixed).first(keys.size())) {
-    policy_.note(key, 1);
     if (partitions_.add(key)) {
       const std::size_t partition = Partitions::partition_of(key);
       if (policy_.should_compact(partition, partitions_.words(partition), partitions_.total_words())) {

@@ -43,9 +43,13 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     const auto wanted = static_cast<unsigned>(std::bit_width((list.size - 1) / kBucketWords));
     const unsigned bits = std::min({kMaxSplitBits, kKeyBits - shared_bits, wanted});
     std::vector<Partitions::List> buckets(std::size_t{1} << bits);
-    std::array<std::uint32_t, 256> staged{};  // not a character type, which would alias everything
-    partitions.drain(list, [&, left_shift = shared_bits, right_shift = 32 - bits](std::span<const std::uint32_t> run) {
-      // The shifts are copies: the stores below could alias the originals.
+    // Neither a character type nor the words' type, which the stores of
+    // words could alias.
+    std::array<std::uint16_t, 256> staged{};
+    partitions.drain(list, [&](std::span<const std::uint32_t> run) {
+      // Locals, for the same reason.
+      const unsigned left_shift = shared_bits;
+      const unsigned right_shift = 32 - bits;
       for (const std::uint32_t word : run) {
         const std::size_t bucket = (word << left_shift) >> right_shift;
         lines_[bucket * Partitions::kLineWords + staged[bucket]] = word;
@@ -64,12 +68,17 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
   }
   table_.reset(table_bits_for(list.size));
   refused_.clear();
-  partitions.drain(list, [&](std::span<const std::uint32_t> run) {
-    for (std::size_t at = 0; at < run.size();) {
-      at += table_.add_each(run.subspan(at), split_word);
-      if (at < run.size()) refused_.push_back(run[at++]);
-    }
-  });
+  if (!write_back_ && kKeyBits - shared_bits <= kMaxBitmapBits) {
+    // Summing keys that are likely all distinct: a bitmap tells whether
+    // they are, at a fraction of a table's cost; if not, the table counts.
+    words_.clear();
+    partitions.drain(list,
+                     [&](std::span<const std::uint32_t> run) { words_.insert(words_.end(), run.begin(), run.end()); });
+    if (sum_if_distinct(kKeyBits - shared_bits)) return;
+    fill_table(words_);
+  } else {
+    partitions.drain(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
+  }
   if (write_back_) {
     table_.for_each([&](const CountedKey& counted) { write(partitions, partition, counted); });
   } else {
@@ -87,6 +96,33 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     write(partitions, partition, counted);
     first = next;
   }
+}
+
+void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
+  for (std::size_t at = 0; at < words.size();) {
+    at += table_.add_each(words.subspan(at), split_word);
+    if (at < words.size()) refused_.push_back(words[at++]);
+  }
+}
+
+bool PartitionCounter::sum_if_distinct(unsigned key_bits) {
+  bitmap_.resize(std::size_t{1} << (key_bits - 6));
+  const std::uint32_t mask = (std::uint32_t{1} << key_bits) - 1;
+  std::uint64_t repeated = 0;
+  std::uint64_t sum = 0;
+  for (const std::uint32_t word : words_) {
+    const std::uint32_t key = Partitions::key_of(word) & mask;
+    const std::uint64_t bit = std::uint64_t{1} << (key % 64);
+    std::uint64_t& bits = bitmap_[key / 64];
+    repeated |= bits & bit;
+    bits |= bit;
+    sum += std::uint64_t{Partitions::count_of(word)} * Partitions::count_of(word);
+  }
+  for (const std::uint32_t word : words_) bitmap_[(Partitions::key_of(word) & mask) / 64] = 0;
+  if (repeated != 0) return false;
+  counted_.distinct += words_.size();
+  counted_.sum_of_squares += sum;
+  return true;
 }
 
 void PartitionCounter::write(Partitions& partitions, std::size_t partition, CountedKey counted) {

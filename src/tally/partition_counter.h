@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "tally/counting_table.h"
@@ -25,6 +26,9 @@ class PartitionCounter {
  public:
   static constexpr std::size_t kMaxTableWords = std::size_t{1} << 14;
   static constexpr std::size_t kBucketWords = std::size_t{1} << 10;
+  // Summing, a bucket whose keys differ in at most this many bits is first
+  // checked for repeats in a bitmap of that many bits.
+  static constexpr unsigned kMaxBitmapBits = 19;
 
   explicit PartitionCounter(std::uint64_t slot_factor);
 
@@ -47,11 +51,18 @@ class PartitionCounter {
   // Counts the words of `list`, whose first `shared_bits` key bits are the
   // same, and appends them compacted to the partition.
   void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
+  // Counts words into the table, and those it refuses into refused_.
+  void fill_table(std::span<const std::uint32_t> words);
+  // Sums words_, whose keys have `key_bits` bits that differ, if no key
+  // repeats; false if one does.
+  bool sum_if_distinct(unsigned key_bits);
   void write(Partitions& partitions, std::size_t partition, CountedKey counted);
   void flush_written(Partitions& partitions, std::size_t partition);
 
   CountingTable table_;
   std::vector<std::uint32_t> refused_;                               // words the table refused
+  std::vector<std::uint32_t> words_;                                 // a bucket's words, while summing
+  std::vector<std::uint64_t> bitmap_;                                // a bit per key of a bucket, all zero between uses
   std::array<std::uint32_t, Partitions::kLineWords * 256> lines_{};  // a line per bucket while splitting
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;

@@ -56,7 +56,7 @@ class Partitions {
   // then went to the partition's list.
   bool add(std::uint32_t mixed) {
     const std::size_t partition = partition_of(mixed);
-    std::uint32_t& staged = staged_[partition];
+    std::uint16_t& staged = staged_[partition];
     lines_[partition * kLineWords + staged] = word_of(mixed, 1);
     if (++staged < kLineWords) return false;
     flush(partition);
@@ -109,7 +109,8 @@ class Partitions {
   std::uint32_t new_chunk();
 
   std::array<std::uint32_t, kPartitions * kLineWords> lines_{};
-  std::array<std::uint32_t, kPartitions> staged_{};
+  // Not the words' type, which the stores of words could alias.
+  std::array<std::uint16_t, kPartitions> staged_{};
   std::array<List, kPartitions> lists_{};
   std::array<std::uint32_t, kChunkWords> draining_{};
   PageArray<std::uint32_t> chunks_;  // chunk c holds words [c * kChunkWords, (c + 1) * kChunkWords)
