@@ -103,6 +103,24 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
   }
 }
 
+// Summing at the end checks buckets for repeats in a bitmap: keys that are
+// all distinct, counted words among them, and one repeat anywhere.
+TEST(PartitionCounter, SumsDistinctKeysAndFindsAnyRepeat) {
+  PartitionCounter counter(kFactor);
+  Partitions partitions;
+  constexpr std::size_t kPartition = 200;
+  std::vector<std::uint32_t> keys;
+  for (std::uint32_t key = 0; key < 100000; ++key) keys.push_back(Partitions::mixed_of(kPartition, key * 167U));
+  for (const std::uint32_t key : keys) partitions.add(key);
+  partitions.add_counted(Partitions::mixed_of(kPartition, 0xFFFFFF), 300);  // two words, one key
+  EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size() + 300 * 300);
+  for (const std::size_t repeated : {std::size_t{0}, keys.size() / 2, keys.size() - 1}) {
+    for (const std::uint32_t key : keys) partitions.add(key);
+    partitions.add(keys[repeated]);
+    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size() - 1 + 4) << repeated;
+  }
+}
+
 TEST(PartitionCounter, SortsTheKeysATableRefuses) {
   // Keys that share one home slot in the table a 100-word partition gets
   // (at least 64 slots, at most a quarter full: 512).
