@@ -13,8 +13,8 @@ constexpr unsigned kMaxSampleTableBits = 14;
 
 // The memory guard: words the partitions may hold per estimated distinct
 // key (as a fraction), and beyond that in any case.
-constexpr std::uint64_t kWordsPerDistinctNumerator = 5;
-constexpr std::uint64_t kWordsPerDistinctDenominator = 4;
+constexpr std::uint64_t kWordsPerDistinctNumerator = 11;
+constexpr std::uint64_t kWordsPerDistinctDenominator = 8;
 constexpr std::uint64_t kFreeWords = std::uint64_t{1} << 19;
 // The guard compacts a partition only when it took in this share of its
 // compacted words (or kMinGuardWords), so it never compacts for a handful.

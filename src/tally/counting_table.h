@@ -92,20 +92,28 @@ class CountingTable {
 
     bool add(CountedKey counted) {
       auto slot = static_cast<std::size_t>((counted.key * factor) >> shift);
-      for (std::size_t probe = 0; probe < limit; ++probe) {
-        CountedKey& entry = slots[slot];
-        // New or seen, the same stores: no branch on which, since keys that
-        // repeat a few times each make it a coin toss.
-        if (entry.count == 0 || entry.key == counted.key) {
-          used[size] = static_cast<std::uint32_t>(slot);  // kept only if new
-          size += entry.count == 0 ? 1 : 0;
-          entry.key = counted.key;
-          entry.count += counted.count;
-          return true;
-        }
+      // Most keys are new, or found, at their home slot: the probing loop
+      // stays out of their way.
+      if (count_at(slot, counted)) [[likely]] {
+        return true;
+      }
+      for (std::size_t probe = 1; probe < limit; ++probe) {
         slot = (slot + 1) & mask;
+        if (count_at(slot, counted)) return true;
       }
       return false;
+    }
+
+    bool count_at(std::size_t slot, CountedKey counted) {
+      CountedKey& entry = slots[slot];
+      // New or seen, the same stores: no branch on which, since keys that
+      // repeat a few times each make it a coin toss.
+      if (entry.count != 0 && entry.key != counted.key) return false;
+      used[size] = static_cast<std::uint32_t>(slot);  // kept only if new
+      size += entry.count == 0 ? 1 : 0;
+      entry.key = counted.key;
+      entry.count += counted.count;
+      return true;
     }
   };
 
