@@ -158,7 +158,12 @@ def main():
         plot([r for r in rows if r[0] in ("W", "D", "MID", "S")],
              [n for n in ("diagonal-picks", "baseline", *peers) if n in names or n in peers], args.plot_peers)
     if not args.no_counting:
-        count_alone(os.path.join(build, "bench", "count_keys"), args.runs, args.scale)
+        # The earlier build's counting benchmark, where it was built beside it.
+        before_count_keys = None
+        if args.before:
+            candidate = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(args.before))), "bench", "count_keys")
+            before_count_keys = candidate if os.access(candidate, os.X_OK) else None
+        count_alone(os.path.join(build, "bench", "count_keys"), args.runs, args.scale, before_count_keys)
 
 
 def find_peers():
@@ -206,25 +211,39 @@ def print_peers(rows, others):
     print("(x): that program's time over diagonal-picks'; each printed the same bytes as diagonal-picks")
 
 
-def count_alone(count_keys, runs, scale):
-    """The tally alone on keys made in memory: median ns per key and peak memory per key set."""
+def count_alone(count_keys, runs, scale, before=None):
+    """The tally alone on keys made in memory: median ns per key and peak memory per key set, and the
+    earlier build's on the key sets it also has, interleaved."""
     print()
-    print(f"{'key set':14}{'keys':>12}{'distinct':>12}{'ns/key':>9}{'peak MiB':>10}{'x W-like':>10}")
+    print(f"{'key set':14}{'keys':>12}{'distinct':>12}{'ns/key':>9}{'peak MiB':>10}{'x W-like':>10}"
+          + (f"{'before ns':>11}{'before MiB':>12}{'speed-up':>10}" if before else ""))
     sets = subprocess.run([count_keys, "--list"], check=True, capture_output=True, text=True).stdout.split()
+    before_sets = set(subprocess.run([before, "--list"], check=True, capture_output=True,
+                                     text=True).stdout.split()) if before else set()
     w_like = None
     for key_set in sets:
-        results = []
+        results = {"now": [], "before": []}
         for _ in range(runs):
-            out = subprocess.run([count_keys, key_set, f"{scale:g}"], capture_output=True, text=True)
-            if out.returncode != 0:
-                sys.exit(f"FAIL: count_keys {key_set}: {out.stderr.strip()}")
-            results.append(out.stdout.split())
-        ns = statistics.median(float(r[3]) for r in results)
-        peak = max(int(r[4]) for r in results)
+            for name, program in (("now", count_keys), ("before", before)):
+                if name == "before" and key_set not in before_sets:
+                    continue
+                out = subprocess.run([program, key_set, f"{scale:g}"], capture_output=True, text=True)
+                if out.returncode != 0:
+                    sys.exit(f"FAIL: {program} {key_set}: {out.stderr.strip()}")
+                results[name].append(out.stdout.split())
+        ns = statistics.median(float(r[3]) for r in results["now"])
+        peak = max(int(r[4]) for r in results["now"])
         w_like = ns if key_set == "W-like" else w_like
         ratio = f"{ns / w_like:10.2f}" if w_like else ""
-        print(f"{key_set:14}{int(results[0][1]):12}{int(results[0][2]):12}{ns:9.2f}{peak / 1024:10.1f}{ratio}")
-    print(f"median of {runs} runs; each checks its sum of squared counts against the known one")
+        line = f"{key_set:14}{int(results['now'][0][1]):12}{int(results['now'][0][2]):12}{ns:9.2f}{peak / 1024:10.1f}{ratio}"
+        if results["before"]:
+            before_ns = statistics.median(float(r[3]) for r in results["before"])
+            before_peak = max(int(r[4]) for r in results["before"])
+            line += f"{before_ns:11.2f}{before_peak / 1024:12.1f}{before_ns / ns:9.2f}x"
+        print(line)
+    print(f"median of {runs} runs; each checks its sum of squared counts against the known one"
+          + ("; before: the earlier build's count_keys, same key set name (one-partition differs: 2^21 keys"
+             " crowding one of its 2,048 partitions)" if before else ""))
 
 
 def plot(rows, names, path):
