@@ -26,7 +26,7 @@ using Counts = std::map<std::uint32_t, std::uint64_t>;
 Counts drain_partition(Partitions& partitions, std::size_t partition) {
   Counts counts;
   Partitions::List list = partitions.take(partition);
-  partitions.drain(list, [&](std::span<const std::uint32_t> run) {
+  partitions.drain(list, 0, [&](std::span<const std::uint32_t> run) {
     for (const std::uint32_t word : run) {
       EXPECT_NE(Partitions::count_of(word), 0U);
       counts[Partitions::mixed_of(partition, Partitions::key_of(word))] += Partitions::count_of(word);

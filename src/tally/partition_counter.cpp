@@ -46,7 +46,8 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     // Neither a character type nor the words' type, which the stores of
     // words could alias.
     std::array<std::uint16_t, 256> staged{};
-    partitions.drain(list, [&](std::span<const std::uint32_t> run) {
+    // Each bucket may take one chunk more than its words fill.
+    partitions.drain(list, buckets.size() + 1, [&](std::span<const std::uint32_t> run) {
       // Locals, for the same reason.
       const unsigned left_shift = shared_bits;
       const unsigned right_shift = 32 - bits;
@@ -54,8 +55,7 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
         const std::size_t bucket = (word << left_shift) >> right_shift;
         lines_[bucket * Partitions::kLineWords + staged[bucket]] = word;
         if (++staged[bucket] == Partitions::kLineWords) {
-          partitions.append(buckets[bucket],
-                            std::span(&lines_[bucket * Partitions::kLineWords], Partitions::kLineWords));
+          partitions.append_line(buckets[bucket], &lines_[bucket * Partitions::kLineWords]);
           staged[bucket] = 0;
         }
       }
@@ -66,19 +66,18 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     for (Partitions::List& bucket : buckets) count(partitions, bucket, shared_bits + bits, partition);
     return;
   }
+  // The list is read in place (nothing is written until it is counted)
+  // and freed once counted.
+  const auto each_run = [&](auto visit) { partitions.for_each_run(list, visit); };
   table_.reset(table_bits_for(list.size));
   refused_.clear();
-  if (!write_back_ && kKeyBits - shared_bits <= kMaxBitmapBits) {
-    // Summing keys that are likely all distinct: a bitmap tells whether
-    // they are, at a fraction of a table's cost; if not, the table counts.
-    words_.clear();
-    partitions.drain(list,
-                     [&](std::span<const std::uint32_t> run) { words_.insert(words_.end(), run.begin(), run.end()); });
-    if (sum_if_distinct(kKeyBits - shared_bits)) return;
-    fill_table(words_);
-  } else {
-    partitions.drain(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
-  }
+  // Summing keys that are likely all distinct: a bitmap tells whether they
+  // are, at a fraction of a table's cost; if not, the table counts.
+  const bool summed = !write_back_ && kKeyBits - shared_bits <= kMaxBitmapBits &&
+                      sum_if_distinct(partitions, list, kKeyBits - shared_bits);
+  if (!summed) each_run([&](std::span<const std::uint32_t> run) { fill_table(run); });
+  partitions.release(list);
+  if (summed) return;
   if (write_back_) {
     table_.for_each([&](const CountedKey& counted) { write(partitions, partition, counted); });
   } else {
@@ -105,22 +104,24 @@ void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
   }
 }
 
-bool PartitionCounter::sum_if_distinct(unsigned key_bits) {
+bool PartitionCounter::sum_if_distinct(const Partitions& partitions, const Partitions::List& list, unsigned key_bits) {
   bitmap_.resize(std::size_t{1} << (key_bits - 6));
   const std::uint32_t mask = (std::uint32_t{1} << key_bits) - 1;
   std::uint64_t repeated = 0;
   std::uint64_t sum = 0;
-  for (const std::uint32_t word : words_) {
-    const std::uint32_t key = Partitions::key_of(word) & mask;
-    const std::uint64_t bit = std::uint64_t{1} << (key % 64);
-    std::uint64_t& bits = bitmap_[key / 64];
-    repeated |= bits & bit;
-    bits |= bit;
-    sum += std::uint64_t{Partitions::count_of(word)} * Partitions::count_of(word);
-  }
-  for (const std::uint32_t word : words_) bitmap_[(Partitions::key_of(word) & mask) / 64] = 0;
+  partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
+    for (const std::uint32_t word : run) {
+      const std::uint32_t key = Partitions::key_of(word) & mask;
+      const std::uint64_t bit = std::uint64_t{1} << (key % 64);
+      std::uint64_t& bits = bitmap_[key / 64];
+      repeated |= bits & bit;
+      bits |= bit;
+      sum += std::uint64_t{Partitions::count_of(word)} * Partitions::count_of(word);
+    }
+  });
+  std::fill(bitmap_.begin(), bitmap_.end(), 0);  // a few cache lines per word at most
   if (repeated != 0) return false;
-  counted_.distinct += words_.size();
+  counted_.distinct += list.size;
   counted_.sum_of_squares += sum;
   return true;
 }

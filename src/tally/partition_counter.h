@@ -53,15 +53,14 @@ class PartitionCounter {
   void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
   // Counts words into the table, and those it refuses into refused_.
   void fill_table(std::span<const std::uint32_t> words);
-  // Sums words_, whose keys have `key_bits` bits that differ, if no key
-  // repeats; false if one does.
-  bool sum_if_distinct(unsigned key_bits);
+  // Sums the list's words, whose keys differ in their last `key_bits`
+  // bits, if no key repeats; false if one does.
+  bool sum_if_distinct(const Partitions& partitions, const Partitions::List& list, unsigned key_bits);
   void write(Partitions& partitions, std::size_t partition, CountedKey counted);
   void flush_written(Partitions& partitions, std::size_t partition);
 
   CountingTable table_;
   std::vector<std::uint32_t> refused_;                               // words the table refused
-  std::vector<std::uint32_t> words_;                                 // a bucket's words, while summing
   std::vector<std::uint64_t> bitmap_;                                // a bit per key of a bucket, all zero between uses
   std::array<std::uint32_t, Partitions::kLineWords * 256> lines_{};  // a line per bucket while splitting
   std::array<std::uint32_t, 256> written_{};

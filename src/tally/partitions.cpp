@@ -14,17 +14,8 @@ constexpr std::size_t kKeptChunks = 1024;
 
 void Partitions::flush(std::size_t partition) {
   staged_[partition] = 0;
-  List& list = lists_[partition];
-  const std::size_t used = list.size % kChunkWords;
-  if (used != 0 && used + kLineWords <= kChunkWords) {
-    // The usual case: the line fits in the tail chunk, a fixed-size copy.
-    std::memcpy(&chunks_[list.tail * kChunkWords + used], &lines_[partition * kLineWords],
-                sizeof(std::uint32_t) * kLineWords);
-    list.size += kLineWords;
-    total_words_ += kLineWords;
-    return;
-  }
-  append(partition, std::span<const std::uint32_t>(&lines_[partition * kLineWords], kLineWords));
+  total_words_ += kLineWords;
+  append_line(lists_[partition], &lines_[partition * kLineWords]);
 }
 
 void Partitions::append(List& list, std::span<const std::uint32_t> words) {
@@ -56,19 +47,23 @@ void Partitions::add_counted(std::uint32_t mixed, std::uint32_t count) {
   append(partition, {&word, 1});
 }
 
+void Partitions::reserve_chunks(std::size_t count) {
+  const std::size_t chunks = next_.size() + count;
+  if (chunks * kChunkWords > chunks_.capacity()) {
+    // Grow by an eighth, not by doubling: remapping copies no data, and a
+    // smaller step keeps the unused tail small.
+    chunks_.reserve_exactly(std::max(chunks + chunks / 8, chunks + kKeptChunks) * kChunkWords);
+  }
+}
+
 std::uint32_t Partitions::new_chunk() {
   std::uint32_t chunk = free_;
   if (chunk != kNoChunk) {
     free_ = next_[chunk];
   } else {
     chunk = static_cast<std::uint32_t>(next_.size());
-    // Grow by an eighth, not by doubling: remapping copies no data, and a
-    // smaller step keeps the unused tail small.
-    const std::size_t chunks = next_.size() + 1;
-    if (chunks * kChunkWords > chunks_.capacity()) {
-      chunks_.reserve_exactly((std::max(chunks + chunks / 8, chunks + kKeptChunks)) * kChunkWords);
-    }
-    chunks_.resize(chunks * kChunkWords);
+    reserve_chunks(1);
+    chunks_.resize((next_.size() + 1) * kChunkWords);
     next_.push_back(kNoChunk);
   }
   next_[chunk] = kNoChunk;

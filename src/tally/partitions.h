@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "tally/page_array.h"
@@ -72,6 +73,16 @@ class Partitions {
     append(lists_[partition], words);
   }
   void append(List& list, std::span<const std::uint32_t> words);
+  // Appends one full line of kLineWords words.
+  void append_line(List& list, const std::uint32_t* line) {
+    const std::size_t used = list.size % kChunkWords;
+    if (used != 0 && used + kLineWords <= kChunkWords) {  // the usual case: a fixed-size copy
+      std::memcpy(&chunks_[list.tail * kChunkWords + used], line, sizeof(std::uint32_t) * kLineWords);
+      list.size += kLineWords;
+    } else {
+      append(list, std::span<const std::uint32_t>(line, kLineWords));
+    }
+  }
 
   // Words in a partition, staged ones included, and in all partitions.
   std::size_t words(std::size_t partition) const { return lists_[partition].size + staged_[partition]; }
@@ -81,20 +92,41 @@ class Partitions {
   // leaves the partition empty.
   List take(std::size_t partition);
 
-  // Calls visit(span of words) for each run of the list, in order, freeing
-  // each chunk first: the list ends empty. The run is a copy, so that visit
-  // may append (but not drain), reusing the chunk or growing the pool.
+  // Calls visit(span of words) for each run of the list, in order.
   template <class Visit>
-  void drain(List& list, Visit visit) {
+  void for_each_run(const List& list, Visit visit) const {
+    std::uint32_t chunk = list.head;
+    for (std::size_t left = list.size; left > 0; chunk = next_[chunk]) {
+      const std::size_t taken = std::min(kChunkWords, left);
+      visit(std::span<const std::uint32_t>(&chunks_[chunk * kChunkWords], taken));
+      left -= taken;
+    }
+  }
+
+  // Frees the list's chunks for reuse; the list ends empty.
+  void release(List& list) {
+    if (list.head != kNoChunk) {
+      next_[list.tail] = free_;
+      free_ = list.head;
+    }
+    list = List{};
+  }
+
+  // Calls visit(span of words) for each run of the list, in order, and
+  // frees each chunk once visited: the list ends empty. Visit may append
+  // to other lists, taking at most `new_chunks` chunks beyond those freed;
+  // they are reserved first, so the runs being visited never move.
+  template <class Visit>
+  void drain(List& list, std::size_t new_chunks, Visit visit) {
+    reserve_chunks(new_chunks);
     while (list.size > 0) {
       const std::size_t taken = std::min(kChunkWords, list.size);
-      std::copy_n(&chunks_[list.head * kChunkWords], taken, draining_.data());
+      visit(std::span<const std::uint32_t>(&chunks_[list.head * kChunkWords], taken));
       list.size -= taken;
       const std::uint32_t next = next_[list.head];
       next_[list.head] = free_;
       free_ = list.head;
       list.head = next;
-      visit(std::span<const std::uint32_t>(draining_.data(), taken));
     }
     list = List{};
   }
@@ -107,12 +139,12 @@ class Partitions {
 
   void flush(std::size_t partition);
   std::uint32_t new_chunk();
+  void reserve_chunks(std::size_t count);
 
   std::array<std::uint32_t, kPartitions * kLineWords> lines_{};
   // Not the words' type, which the stores of words could alias.
   std::array<std::uint16_t, kPartitions> staged_{};
   std::array<List, kPartitions> lists_{};
-  std::array<std::uint32_t, kChunkWords> draining_{};
   PageArray<std::uint32_t> chunks_;  // chunk c holds words [c * kChunkWords, (c + 1) * kChunkWords)
   PageArray<std::uint32_t> next_;    // the chunk after c in its list, or in the free list
   std::uint32_t free_ = kNoChunk;
