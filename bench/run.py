@@ -101,6 +101,8 @@ def main():
                                stdout=f, check=True)
             os.rename(input_path + ".tmp", input_path)
         active = dict(programs)
+        # The same build reading through a pipe, as `generate | diagonal-picks` would.
+        active["pipe"] = ["/bin/sh", "-c", 'cat "$0" | "$1"', input_path, programs["diagonal-picks"][0]]
         for name, (workloads, command) in peers.items():
             if workload in workloads:
                 active[name] = command(input_path, data)
@@ -116,7 +118,7 @@ def main():
                 cpu[name].append(cpu_seconds)
                 memory[name] = max(memory[name], rss)
                 outputs[name] = digest(output_path)
-        for other in ("baseline", "before", "one-thread", *peers):
+        for other in ("baseline", "before", "one-thread", "pipe", *peers):
             if other in outputs and outputs[other] != outputs["diagonal-picks"]:
                 sys.exit(f"FAIL: diagonal-picks and the {other} print different bytes on {workload}")
         rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory,
@@ -124,7 +126,7 @@ def main():
 
     names = list(programs)
     header = f"{'workload':12}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
-    header += f"{'x floor':>9}{'floor/scalar':>13}"
+    header += f"{'pipe s':>9}{'pipe/file':>10}{'x floor':>9}{'floor/scalar':>13}"
     header += "".join(f"{name[len('floor-'):] + '/scalar':>16}" for name in other_floors)
     header += f"{'vs before':>11}" if "before" in names else ""
     header += f"{'wall 2t/1t':>11}{'cpu 2t/1t':>10}{'mem 2t/1t':>10}" if "one-thread" in names else ""
@@ -133,6 +135,7 @@ def main():
     w_time = next((t["diagonal-picks"] for w, t, *_ in rows if w == "W"), None)
     for workload, median, memory, _, cpu_median in rows:
         line = f"{workload:12}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
+        line += f"{median['pipe']:9.3f}{median['pipe'] / median['diagonal-picks']:10.2f}"
         line += f"{median['diagonal-picks'] / median['floor']:9.2f}"
         line += f"{median['floor'] / median['scalar-floor']:13.2f}"
         line += "".join(f"{median[name] / median['scalar-floor']:16.2f}" for name in other_floors)

@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "tally/diagonal_tally.h"
-#include "tally/tally_helper.h"
+#include "tally/tally_worker.h"
 
 namespace diagonal_picks {
 
@@ -17,36 +18,41 @@ unsigned allowed_cpus();
 // The program's counter for read_cases: both tallies of a case, reused
 // across cases, since clearing a small tally is cheaper than building it.
 //
-// A large case, on a machine where the process may use two CPUs or more,
-// hands one direction to a helper thread, started at the first such case
-// and kept for the rest of the run; small cases never start it.
+// A large case, where the process may use two CPUs or more, is counted by
+// threads while the caller reads: the caller computes both keys of each
+// point and hands them over in batches. With two CPUs one thread counts
+// both directions; with three or more, one thread counts each. The threads
+// start at the first such case and are kept; small cases never start them.
 class DiagonalCounter {
  public:
-  explicit DiagonalCounter(unsigned cpus = allowed_cpus()) : may_use_helper_(cpus >= 2) {}
+  explicit DiagonalCounter(unsigned cpus = allowed_cpus());
 
   // Counts the points of `coordinates`, X, Y, X, Y, ... (any number of them).
   void add(std::span<const std::int32_t> coordinates);
   double finish(std::int64_t N);
 
-  // Whether the helper thread was started.
-  bool started_helper() const { return helper_ != nullptr; }
+  // How many counting threads were started.
+  std::size_t threads_started() const { return workers_.size(); }
 
  private:
-  void add_batch(std::span<const std::int32_t> coordinates);
+  // Points a case must have before threads count it: below this, handing
+  // batches over costs more than it saves.
+  static constexpr std::size_t kThreadPoints = std::size_t{1} << 16;
+  // Keys of one direction computed at a time, when counting here.
+  static constexpr std::size_t kKeysAtATime = 2048;
 
-  // Points a case must have before its second direction moves to the
-  // helper: below this, handing batches over costs more than it saves.
-  static constexpr std::size_t kHelperPoints = std::size_t{1} << 16;
+  void count_here(std::span<const std::int32_t> coordinates);
+  void hand_over(std::span<const std::int32_t> coordinates);
+  bool start_workers();
 
-  bool may_use_helper_;
-  bool helper_counts_this_case_ = false;
+  unsigned cpus_;
+  bool workers_count_this_case_ = false;
   std::size_t case_points_ = 0;
   DiagonalTally NEdiags_;
-  DiagonalTally SEdiags_;  // counted by the helper once it counts this case
-  // Keys of one direction, computed a batch of points at a time.
-  static constexpr std::size_t kKeysAtATime = 2048;
+  DiagonalTally SEdiags_;
   std::array<std::int32_t, kKeysAtATime> keys_{};
-  std::unique_ptr<TallyHelper> helper_;
+  // One worker counting both directions, or one for each.
+  std::vector<std::unique_ptr<TallyWorker>> workers_;
 };
 
 }  // namespace diagonal_picks

@@ -11,6 +11,7 @@
 
 int main() {
   std::set_new_handler([] { diagonal_picks::out_of_memory(); });
+  diagonal_picks::enlarge_pipe(STDIN_FILENO, diagonal_picks::InputReader::kBlockSize);
   diagonal_picks::InputReader input(diagonal_picks::file_descriptor_source(STDIN_FILENO));
   diagonal_picks::run_cases(input, diagonal_picks::file_descriptor_writer(STDOUT_FILENO));
   return 0;

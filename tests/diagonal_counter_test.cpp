@@ -30,36 +30,42 @@ std::vector<double> ratios(unsigned cpus, const std::vector<std::vector<std::int
   for (const auto& coordinates : cases) {
     // Batches of a size the counter does not use inside, so that its own
     // batching is crossed at odd places.
-    constexpr std::size_t kBatchValues = 2 * 3001;
+    constexpr std::size_t kBatchValues = std::size_t{2} * 3001;
     for (std::size_t first = 0; first < coordinates.size(); first += kBatchValues) {
       const std::size_t size = std::min(kBatchValues, coordinates.size() - first);
       counter.add(std::span(coordinates).subspan(first, size));
     }
     results.push_back(counter.finish(static_cast<std::int64_t>(coordinates.size() / 2)));
   }
-  EXPECT_EQ(counter.started_helper(), cpus >= 2 && has_large_case);
+  const std::size_t expected_threads = !has_large_case || cpus == 1 ? 0 : cpus == 2 ? 1 : 2;
+  EXPECT_EQ(counter.threads_started(), expected_threads) << cpus << " CPUs";
   return results;
 }
 
-TEST(DiagonalCounter, HelperThreadChangesNoResult) {
+TEST(DiagonalCounter, ThreadsChangeNoResult) {
+  constexpr std::size_t kThreadPoints = 65536;
+  constexpr std::size_t kBatch = TallyWorker::kBatchKeys;
   const std::vector<std::vector<std::int32_t>> cases = {
-      random_points(200000, 1000, 1),     // large, with repeated keys
-      random_points(10, 1000, 2),         // small, after a large one
-      random_points(300000, 1 << 30, 3),  // large, distinct keys
-      random_points(65535, 100, 4),       // just below the helper's threshold
-      random_points(65536, 100, 5),       // just at it
+      random_points(200000, 1000, 1),            // large, with repeated keys
+      random_points(10, 1000, 2),                // small, after a large one
+      random_points(300000, 1 << 30, 3),         // large, distinct keys
+      random_points(kThreadPoints - 1, 100, 4),  // just below the threads' threshold
+      random_points(kThreadPoints, 100, 5),      // just at it
+      // Ending at a batch's boundary, one short and one past it.
+      random_points(kThreadPoints + 3 * kBatch, 1 << 20, 6),
+      random_points(kThreadPoints + 3 * kBatch - 1, 1 << 20, 7),
+      random_points(kThreadPoints + 3 * kBatch + 1, 1 << 20, 8),
       {},
   };
   const std::vector<double> one = ratios(1, cases);
-  const std::vector<double> two = ratios(2, cases);
-  const std::vector<double> four = ratios(4, cases);
-  ratios(2, {random_points(1000, 10, 6), random_points(65535, 10, 7)});  // small cases start no thread
   ASSERT_EQ(one.size(), cases.size());
-  for (std::size_t i = 0; i + 1 < cases.size(); ++i) {
-    EXPECT_EQ(one[i], two[i]) << "case " << i;
-    EXPECT_EQ(one[i], four[i]) << "case " << i;
+  for (const unsigned cpus : {2U, 4U, 8U}) {
+    const std::vector<double> many = ratios(cpus, cases);
+    for (std::size_t i = 0; i + 1 < cases.size(); ++i)
+      EXPECT_EQ(one[i], many[i]) << "case " << i << ", " << cpus << " CPUs";
+    EXPECT_TRUE(std::isnan(many.back()));
   }
-  EXPECT_TRUE(std::isnan(two.back()));
+  ratios(2, {random_points(1000, 10, 6), random_points(kThreadPoints - 1, 10, 7)});  // small cases start no thread
 }
 
 }  // namespace

@@ -113,7 +113,7 @@ TEST(PartitionCounter, SumsDistinctKeysAndFindsAnyRepeat) {
   for (std::uint32_t key = 0; key < 100000; ++key) keys.push_back(Partitions::mixed_of(kPartition, key * 167U));
   for (const std::uint32_t key : keys) partitions.add(key);
   partitions.add_counted(Partitions::mixed_of(kPartition, 0xFFFFFF), 300);  // two words, one key
-  EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size() + 300 * 300);
+  EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size() + std::size_t{300} * 300);
   for (const std::size_t repeated : {std::size_t{0}, keys.size() / 2, keys.size() - 1}) {
     for (const std::uint32_t key : keys) partitions.add(key);
     partitions.add(keys[repeated]);

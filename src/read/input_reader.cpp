@@ -1,9 +1,13 @@
 #include "read/input_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace diagonal_picks {
@@ -19,6 +23,20 @@ constexpr std::uint64_t kLastSafeMagnitude = (std::numeric_limits<std::uint64_t>
 
 }  // namespace
 
+void enlarge_pipe(int fd, std::size_t bytes) {
+#if defined(F_SETPIPE_SZ) && !defined(DIAGONAL_PICKS_POSIX_FALLBACK)
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode)) {
+    // Refused (an unprivileged process past pipe-max-size, say): the pipe
+    // works as it was.
+    static_cast<void>(::fcntl(fd, F_SETPIPE_SZ, static_cast<int>(bytes)));
+  }
+#else
+  static_cast<void>(fd);
+  static_cast<void>(bytes);
+#endif
+}
+
 ByteSource file_descriptor_source(int fd) {
   return [fd](char* buffer, std::size_t capacity) -> std::size_t {
     for (;;) {
@@ -32,11 +50,13 @@ ByteSource file_descriptor_source(int fd) {
 InputReader::InputReader(ByteSource source, const ScanKernel& kernel)
     : source_(std::move(source)),
       scan_(kernel.scan),
-      // The padding is zeroed once, so the scanner's loads past the data
-      // never read uninitialised bytes.
-      buffer_(new char[kBlockSize + 1 + kScanPadding]()),
+      // Only the sentinel and the padding after the data are ever read
+      // beyond it: those are zeroed at each refill, not the whole block.
+      buffer_(std::make_unique_for_overwrite<char[]>(kBlockSize + 1 + kScanPadding)),
       pos_(buffer_.get()),
-      end_(buffer_.get()) {}
+      end_(buffer_.get()) {
+  std::fill_n(buffer_.get(), 1 + kScanPadding, '\0');
+}
 
 // Called only when every buffered byte has been consumed.
 bool InputReader::refill() {
@@ -48,7 +68,7 @@ bool InputReader::refill() {
   }
   // The sentinel is neither white space, sign nor digit, so the scanning
   // loops below stop at the end of the block without a bounds test.
-  buffer_[count] = '\0';
+  std::fill_n(buffer_.get() + count, 1 + kScanPadding, '\0');
   pos_ = buffer_.get();
   end_ = buffer_.get() + count;
   return true;

@@ -18,6 +18,11 @@ using ByteSource = std::function<std::size_t(char* buffer, std::size_t capacity)
 // Reads the open descriptor `fd` (not closed here) with read(2).
 ByteSource file_descriptor_source(int fd);
 
+// Where `fd` is a pipe, asks Linux to let it hold `bytes` (F_SETPIPE_SZ),
+// so that a writer fills it in fewer, larger steps and each read(2) takes
+// more; elsewhere, or when refused, does nothing.
+void enlarge_pipe(int fd, std::size_t bytes);
+
 // Outcome of one integer read, in the terms of formatted stream extraction.
 enum class ReadStatus {
   ok,         // a number was read and more input may follow
@@ -34,6 +39,10 @@ enum class ReadStatus {
 // source is asked for more bytes only when a read cannot finish without them.
 class InputReader {
  public:
+  // Bytes asked of the source at a time: a pipe enlarged to this size is
+  // emptied in one read(2).
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
   // `kernel` picks the scanner; tests pass each supported one in turn.
   explicit InputReader(ByteSource source, const ScanKernel& kernel = best_scan_kernel());
 
@@ -51,8 +60,6 @@ class InputReader {
   ReadStatus read_integer(std::uint64_t max_positive, std::uint64_t& magnitude, bool& negative);
   bool skip_white_space();
   bool refill();
-
-  static constexpr std::size_t kBlockSize = std::size_t{1} << 16;
 
   ByteSource source_;
   ScanFunction scan_;
