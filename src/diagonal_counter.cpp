@@ -18,14 +18,15 @@ DiagonalCounter::DiagonalCounter(unsigned cpus) : cpus_(cpus) {}
 
 void DiagonalCounter::add(std::span<const std::int32_t> coordinates) {
   coordinates = coordinates.first(coordinates.size() / 2 * 2);
-  if (!workers_count_this_case_ && cpus_ >= 2 && case_points_ + coordinates.size() / 2 >= kThreadPoints) {
-    // Up to the threshold here; the rest on the threads.
-    const std::size_t here = kThreadPoints > case_points_ ? kThreadPoints - case_points_ : 0;
-    count_here(coordinates.first(std::min(coordinates.size(), 2 * here)));
-    coordinates = coordinates.subspan(std::min(coordinates.size(), 2 * here));
-    workers_count_this_case_ = start_workers();
+  if (!threads_count_this_case_ && cpus_ >= 2 && case_points_ + coordinates.size() / 2 >= kThreadPoints) {
+    // Up to the threshold here; the rest on the threads, which take over
+    // the tallies as they stand.
+    const std::size_t here = 2 * (kThreadPoints - std::min(case_points_, kThreadPoints));
+    count_here(coordinates.first(std::min(coordinates.size(), here)));
+    coordinates = coordinates.subspan(std::min(coordinates.size(), here));
+    threads_count_this_case_ = start_workers();
   }
-  if (workers_count_this_case_) {
+  if (threads_count_this_case_) {
     hand_over(coordinates);
   } else {
     count_here(coordinates);
@@ -35,12 +36,14 @@ void DiagonalCounter::add(std::span<const std::int32_t> coordinates) {
 bool DiagonalCounter::start_workers() {
   if (!workers_.empty()) return true;
   try {
-    std::array<DiagonalTally*, 2> both = {&NEdiags_, &SEdiags_};
+    // The first worker's first tally is SEdiags_; NEdiags_ is its second,
+    // or the second worker's.
+    const std::array<DiagonalTally*, 2> directions = {&SEdiags_, &NEdiags_};
     if (cpus_ == 2) {
-      workers_.push_back(std::make_unique<TallyWorker>(both));
+      workers_.push_back(std::make_unique<TallyWorker>(directions));
     } else {
-      workers_.push_back(std::make_unique<TallyWorker>(std::span(both).first(1)));
-      workers_.push_back(std::make_unique<TallyWorker>(std::span(both).last(1)));
+      workers_.push_back(std::make_unique<TallyWorker>(std::span(directions).first(1)));
+      workers_.push_back(std::make_unique<TallyWorker>(std::span(directions).last(1)));
     }
     return true;
   } catch (const std::system_error&) {
@@ -68,17 +71,14 @@ void DiagonalCounter::hand_over(std::span<const std::int32_t> coordinates) {
   while (!coordinates.empty()) {
     std::size_t points = coordinates.size() / 2;
     for (const auto& worker : workers_) points = std::min(points, worker->room());
-    // Keys into the worker that counts their direction: the first worker's
-    // first tally is NEdiags_, and its second (or the second worker's) SEdiags_.
-    const std::span<std::int32_t> ne = workers_.front()->keys(0);
-    const std::span<std::int32_t> se = workers_.size() == 1 ? workers_.front()->keys(1) : workers_.back()->keys(0);
+    const std::span<std::int32_t> se = workers_.front()->keys(0);
+    const std::span<std::int32_t> ne = workers_.size() == 1 ? workers_.front()->keys(1) : workers_.back()->keys(0);
     for (std::size_t i = 0; i < points; ++i) {
-      const std::int32_t X = coordinates[2 * i];
-      const std::int32_t Y = coordinates[2 * i + 1];
-      ne[i] = NEdiag_of(X, Y);
-      se[i] = SEdiag_of(X, Y);
+      se[i] = SEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
+      ne[i] = NEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
     }
-    for (const auto& worker : workers_) worker->filled(points);
+    const std::array<std::size_t, 2> filled = {points, points};
+    for (const auto& worker : workers_) worker->filled(filled);
     case_points_ += points;
     coordinates = coordinates.subspan(2 * points);
   }
@@ -87,11 +87,18 @@ void DiagonalCounter::hand_over(std::span<const std::int32_t> coordinates) {
 double DiagonalCounter::finish(std::int64_t N) {
   std::uint64_t ne = 0;
   std::uint64_t se = 0;
-  if (workers_count_this_case_) {
-    const auto first = workers_.front()->finish();
-    ne = first[0];
-    se = workers_.size() == 1 ? first[1] : workers_.back()->finish()[0];
-    workers_count_this_case_ = false;
+  if (threads_count_this_case_) {
+    // Each worker sums its first tally; with one worker, the second comes
+    // back here to be summed at the same time.
+    for (const auto& worker : workers_) worker->ask_to_finish(1);
+    if (workers_.size() == 1) {
+      workers_.front()->wait_until_counted();
+      ne = NEdiags_.finish();
+    } else {
+      ne = workers_.back()->sums()[0];
+    }
+    se = workers_.front()->sums()[0];
+    threads_count_this_case_ = false;
   } else {
     ne = NEdiags_.finish();
     se = SEdiags_.finish();

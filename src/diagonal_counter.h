@@ -15,14 +15,16 @@ namespace diagonal_picks {
 // The CPUs this process may run on (sched_getaffinity), at least 1.
 unsigned allowed_cpus();
 
-// The program's counter for read_cases: both tallies of a case, reused
+// The program's counter for read_cases: the tallies of a case, reused
 // across cases, since clearing a small tally is cheaper than building it.
 //
 // A large case, where the process may use two CPUs or more, is counted by
-// threads while the caller reads: the caller computes both keys of each
-// point and hands them over in batches. With two CPUs one thread counts
-// both directions; with three or more, one thread counts each. The threads
-// start at the first such case and are kept; small cases never start them.
+// threads while the caller reads and computes both keys of each point:
+// with two CPUs one worker counts both directions, with three or more one
+// worker counts each. When the case ends, the caller sums one direction
+// while a worker sums the other. The threads start at the first large case
+// and are kept; small cases, streams of them, and a process allowed one
+// CPU start none.
 class DiagonalCounter {
  public:
   explicit DiagonalCounter(unsigned cpus = allowed_cpus());
@@ -46,12 +48,12 @@ class DiagonalCounter {
   bool start_workers();
 
   unsigned cpus_;
-  bool workers_count_this_case_ = false;
+  bool threads_count_this_case_ = false;
   std::size_t case_points_ = 0;
   DiagonalTally NEdiags_;
   DiagonalTally SEdiags_;
   std::array<std::int32_t, kKeysAtATime> keys_{};
-  // One worker counting both directions, or one for each.
+  // With two CPUs, one worker; with more, one for each direction.
   std::vector<std::unique_ptr<TallyWorker>> workers_;
 };
 

@@ -26,7 +26,7 @@ TallyWorker::Batch& TallyWorker::filling() {
     changed_.wait(lock, [this] { return queued_ < kBatches; });
     // The thread does not look at this buffer until it is queued.
     filling_ = &batches_[(first_ + queued_) % kBatches];
-    filling_->size = 0;
+    filling_->sizes.fill(0);
   }
   return *filling_;
 }
@@ -40,43 +40,59 @@ void TallyWorker::queue_filling() {
 
 std::span<std::int32_t> TallyWorker::keys(std::size_t tally) {
   Batch& batch = filling();
-  return std::span(batch.keys[tally]).subspan(batch.size);
+  return std::span(batch.keys[tally]).subspan(batch.sizes[tally]);
 }
 
-std::size_t TallyWorker::room() { return kBatchKeys - filling().size; }
+std::size_t TallyWorker::room() {
+  const Batch& batch = filling();
+  return kBatchKeys -
+         *std::max_element(batch.sizes.begin(), batch.sizes.begin() + static_cast<std::ptrdiff_t>(tally_count_));
+}
 
-void TallyWorker::filled(std::size_t count) {
+void TallyWorker::filled(std::span<const std::size_t> counts) {
   Batch& batch = filling();
-  batch.size += count;
-  if (batch.size == kBatchKeys) queue_filling();
+  for (std::size_t tally = 0; tally < tally_count_; ++tally) batch.sizes[tally] += counts[tally];
+  if (room() == 0) queue_filling();
 }
 
-std::array<std::uint64_t, TallyWorker::kMaxTallies> TallyWorker::finish() {
+void TallyWorker::ask_to_finish(std::size_t count) {
   if (filling_ != nullptr) queue_filling();
-  std::unique_lock lock(mutex_);
-  finish_asked_ = true;
+  const std::scoped_lock lock(mutex_);
+  finish_asked_ = count;
   changed_.notify_all();
+}
+
+void TallyWorker::wait_until_counted() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return counted_; });
+}
+
+std::array<std::uint64_t, TallyWorker::kMaxTallies> TallyWorker::sums() {
+  std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return sums_.has_value(); });
+  counted_ = false;
   return *std::exchange(sums_, std::nullopt);
 }
 
 void TallyWorker::run(const std::stop_token& stop) {
   std::unique_lock lock(mutex_);
-  while (changed_.wait(lock, stop, [this] { return queued_ > 0 || finish_asked_; })) {
+  while (changed_.wait(lock, stop, [this] { return queued_ > 0 || finish_asked_.has_value(); })) {
     if (queued_ > 0) {
       const Batch& batch = batches_[first_];
       lock.unlock();
       for (std::size_t tally = 0; tally < tally_count_; ++tally) {
-        tallies_[tally]->add(std::span<const std::int32_t>(batch.keys[tally].data(), batch.size));
+        tallies_[tally]->add(std::span<const std::int32_t>(batch.keys[tally].data(), batch.sizes[tally]));
       }
       lock.lock();
       first_ = (first_ + 1) % kBatches;
       --queued_;
     } else {
-      finish_asked_ = false;
+      const std::size_t count = std::min(*std::exchange(finish_asked_, std::nullopt), tally_count_);
+      counted_ = true;  // the other tallies are the caller's now
+      changed_.notify_all();
       lock.unlock();
       std::array<std::uint64_t, kMaxTallies> sums{};
-      for (std::size_t tally = 0; tally < tally_count_; ++tally) sums[tally] = tallies_[tally]->finish();
+      for (std::size_t tally = 0; tally < count; ++tally) sums[tally] = tallies_[tally]->finish();
       lock.lock();
       sums_ = sums;
     }

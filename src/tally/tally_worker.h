@@ -32,19 +32,24 @@ class TallyWorker {
   explicit TallyWorker(std::span<DiagonalTally* const> tallies);
 
   // Where the caller writes the next keys of tally `tally`: up to room()
-  // of them, the same number for every tally, then calls filled(count).
+  // keys for each tally, then calls filled() with how many it wrote for
+  // each.
   std::span<std::int32_t> keys(std::size_t tally);
   std::size_t room();
-  void filled(std::size_t count);
+  void filled(std::span<const std::size_t> counts);
 
-  // Waits until every queued key is counted, then finishes each tally (so
-  // they are empty for the next case) and returns their sums.
-  std::array<std::uint64_t, kMaxTallies> finish();
+  // Asks the thread to finish its first `count` tallies (so that they are
+  // empty for the next case) once every queued key is counted, and to hand
+  // the others back to the caller, who may finish them meanwhile, once
+  // wait_until_counted() has returned. sums() waits for the thread's sums.
+  void ask_to_finish(std::size_t count);
+  void wait_until_counted();
+  std::array<std::uint64_t, kMaxTallies> sums();
 
  private:
   struct Batch {
     std::array<std::array<std::int32_t, kBatchKeys>, kMaxTallies> keys;
-    std::size_t size = 0;
+    std::array<std::size_t, kMaxTallies> sizes{};
   };
   static constexpr std::size_t kBatches = 8;
 
@@ -58,10 +63,11 @@ class TallyWorker {
   std::mutex mutex_;
   std::condition_variable_any changed_;
   std::array<Batch, kBatches> batches_{};
-  std::size_t first_ = 0;     // the oldest queued batch
-  std::size_t queued_ = 0;    // batches queued or being counted
-  Batch* filling_ = nullptr;  // the caller's, between filling() and queue_filling()
-  bool finish_asked_ = false;
+  std::size_t first_ = 0;                    // the oldest queued batch
+  std::size_t queued_ = 0;                   // batches queued or being counted
+  Batch* filling_ = nullptr;                 // the caller's, between filling() and queue_filling()
+  std::optional<std::size_t> finish_asked_;  // how many tallies to finish
+  bool counted_ = false;                     // every queued key, since finish was asked
   std::optional<std::array<std::uint64_t, kMaxTallies>> sums_;
   std::jthread thread_;  // last: it starts once the rest is ready, and stops and joins first
 };
