@@ -39,8 +39,8 @@ enum class ReadStatus {
 // source is asked for more bytes only when a read cannot finish without them.
 class InputReader {
  public:
-  // Bytes asked of the source at a time: a pipe enlarged to this size is
-  // emptied in one read(2).
+  // Bytes asked of the source at a time: fewer read(2) calls on a file, and
+  // a whole enlarged pipe in one.
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
   // `kernel` picks the scanner; tests pass each supported one in turn.
