@@ -13,7 +13,7 @@ void CountingTable::reset(unsigned bits) {
 
 void CountingTable::set_slots(unsigned bits) {
   slots_.resize(std::size_t{1} << bits);
-  used_.resize(slots_.size() + 1);
+  used_.resize(slots_.size());
   mask_ = slots_.size() - 1;
   size_ = 0;
   bits_ = bits;
@@ -22,7 +22,7 @@ void CountingTable::set_slots(unsigned bits) {
 
 bool CountingTable::grow() {
   spare_slots_.resize(2 * slot_count());
-  spare_used_.resize(2 * slot_count() + 1);
+  spare_used_.resize(2 * slot_count());
   Inserter grown{spare_slots_.data(),
                  spare_used_.data(),
                  2 * slot_count() - 1,
