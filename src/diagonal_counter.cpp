@@ -77,8 +77,7 @@ void DiagonalCounter::hand_over(std::span<const std::int32_t> coordinates) {
       se[i] = SEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
       ne[i] = NEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
     }
-    const std::array<std::size_t, 2> filled = {points, points};
-    for (const auto& worker : workers_) worker->filled(filled);
+    for (const auto& worker : workers_) worker->filled(points);
     case_points_ += points;
     coordinates = coordinates.subspan(2 * points);
   }

@@ -57,13 +57,15 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
       move_to_partitions();  // a probe ran too long
       return keys;
     }
-    if (table_.bits() == kMaxTableBits || !table_.grow()) {
+    if (!grow_table()) {
       leave_table();
       return keys;
     }
   }
   return {};
 }
+
+bool DiagonalTally::grow_table() { return table_.bits() < kMaxTableBits && table_.grow(); }
 
 void DiagonalTally::leave_narrow() {
   stage_ = Stage::few;
@@ -99,7 +101,7 @@ void DiagonalTally::move_to_partitions() {
 void DiagonalTally::add_counted(std::int32_t key, std::uint32_t count) {
   if (stage_ == Stage::few) {
     const bool added = table_.add(static_cast<std::uint32_t>(key), count);
-    if (added && (4 * table_.size() <= table_.slot_count() || (table_.bits() < kMaxTableBits && table_.grow()))) {
+    if (added && (4 * table_.size() <= table_.slot_count() || grow_table())) {
       return;
     }
     move_to_partitions();  // with the key, if the table took it

@@ -49,6 +49,9 @@ class DiagonalTally {
   void add_to_partitions(std::span<const std::int32_t> keys);
   // Adds a key seen `count` times in the current stage, few or many.
   void add_counted(std::int32_t key, std::uint32_t count);
+  // Doubles the full table; false at its largest size, or when a probe
+  // would run too long in the larger one.
+  bool grow_table();
   void leave_narrow();
   void leave_table();
   void move_to_partitions();

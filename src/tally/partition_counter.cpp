@@ -20,20 +20,21 @@ CountedKey split_word(std::uint32_t word) { return {Partitions::key_of(word), Pa
 PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_factor) {}
 
 PartitionCounter::Counted PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
-  counted_ = {};
-  write_back_ = true;
-  Partitions::List list = partitions.take(partition);
-  count(partitions, list, 0, partition);
-  flush_written(partitions, partition);
-  return counted_;
+  return count_partition(partitions, partition, true);
 }
 
 std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t partition) {
+  return count_partition(partitions, partition, false).sum_of_squares;
+}
+
+PartitionCounter::Counted PartitionCounter::count_partition(Partitions& partitions, std::size_t partition,
+                                                            bool write_back) {
   counted_ = {};
-  write_back_ = false;
+  write_back_ = write_back;
   Partitions::List list = partitions.take(partition);
   count(partitions, list, 0, partition);
-  return counted_.sum_of_squares;
+  flush_written(partitions, partition);  // nothing to flush when not written back
+  return counted_;
 }
 
 void PartitionCounter::count(Partitions& partitions, Partitions::List& list, unsigned shared_bits,
@@ -67,23 +68,19 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     return;
   }
   // The list is read in place (nothing is written until it is counted)
-  // and freed once counted.
-  const auto each_run = [&](auto visit) { partitions.for_each_run(list, visit); };
-  table_.reset(table_bits_for(list.size));
-  refused_.clear();
-  // Summing keys that are likely all distinct: a bitmap tells whether they
-  // are, at a fraction of a table's cost; if not, the table counts.
+  // and freed once counted. Summing keys that are likely all distinct, a
+  // bitmap tells whether they are, at a fraction of a table's cost; if
+  // not, the table counts.
   const bool summed = !write_back_ && kKeyBits - shared_bits <= kMaxBitmapBits &&
                       sum_if_distinct(partitions, list, kKeyBits - shared_bits);
-  if (!summed) each_run([&](std::span<const std::uint32_t> run) { fill_table(run); });
+  if (!summed) {
+    table_.reset(table_bits_for(list.size));
+    refused_.clear();
+    partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
+  }
   partitions.release(list);
   if (summed) return;
-  if (write_back_) {
-    table_.for_each([&](const CountedKey& counted) { write(partitions, partition, counted); });
-  } else {
-    counted_.distinct += table_.size();
-    counted_.sum_of_squares += table_.sum_of_squared_counts();
-  }
+  table_.for_each([&](const CountedKey& counted) { write(partitions, partition, counted); });
   // A refused key is never in the table: its probe only meets fuller slots.
   std::sort(refused_.begin(), refused_.end());
   for (std::size_t first = 0; first < refused_.size();) {

@@ -26,7 +26,7 @@ TallyWorker::Batch& TallyWorker::filling() {
     changed_.wait(lock, [this] { return queued_ < kBatches; });
     // The thread does not look at this buffer until it is queued.
     filling_ = &batches_[(first_ + queued_) % kBatches];
-    filling_->sizes.fill(0);
+    filling_->size = 0;
   }
   return *filling_;
 }
@@ -40,19 +40,15 @@ void TallyWorker::queue_filling() {
 
 std::span<std::int32_t> TallyWorker::keys(std::size_t tally) {
   Batch& batch = filling();
-  return std::span(batch.keys[tally]).subspan(batch.sizes[tally]);
+  return std::span(batch.keys[tally]).subspan(batch.size);
 }
 
-std::size_t TallyWorker::room() {
-  const Batch& batch = filling();
-  return kBatchKeys -
-         *std::max_element(batch.sizes.begin(), batch.sizes.begin() + static_cast<std::ptrdiff_t>(tally_count_));
-}
+std::size_t TallyWorker::room() { return kBatchKeys - filling().size; }
 
-void TallyWorker::filled(std::span<const std::size_t> counts) {
+void TallyWorker::filled(std::size_t count) {
   Batch& batch = filling();
-  for (std::size_t tally = 0; tally < tally_count_; ++tally) batch.sizes[tally] += counts[tally];
-  if (room() == 0) queue_filling();
+  batch.size += count;
+  if (batch.size == kBatchKeys) queue_filling();
 }
 
 void TallyWorker::ask_to_finish(std::size_t count) {
@@ -81,7 +77,7 @@ void TallyWorker::run(const std::stop_token& stop) {
       const Batch& batch = batches_[first_];
       lock.unlock();
       for (std::size_t tally = 0; tally < tally_count_; ++tally) {
-        tallies_[tally]->add(std::span<const std::int32_t>(batch.keys[tally].data(), batch.sizes[tally]));
+        tallies_[tally]->add(std::span<const std::int32_t>(batch.keys[tally].data(), batch.size));
       }
       lock.lock();
       first_ = (first_ + 1) % kBatches;

@@ -32,11 +32,10 @@ class TallyWorker {
   explicit TallyWorker(std::span<DiagonalTally* const> tallies);
 
   // Where the caller writes the next keys of tally `tally`: up to room()
-  // keys for each tally, then calls filled() with how many it wrote for
-  // each.
+  // of them, the same number for every tally, then calls filled(count).
   std::span<std::int32_t> keys(std::size_t tally);
   std::size_t room();
-  void filled(std::span<const std::size_t> counts);
+  void filled(std::size_t count);
 
   // Asks the thread to finish its first `count` tallies (so that they are
   // empty for the next case) once every queued key is counted, and to hand
@@ -49,7 +48,7 @@ class TallyWorker {
  private:
   struct Batch {
     std::array<std::array<std::int32_t, kBatchKeys>, kMaxTallies> keys;
-    std::array<std::size_t, kMaxTallies> sizes{};
+    std::size_t size = 0;
   };
   static constexpr std::size_t kBatches = 8;
 
