@@ -1,7 +1,8 @@
 // Differential fuzz target. The reader, with every scanning kernel, must
-// agree with std::istream extraction on the raw bytes; the tallies must agree with a direct pair
-// count (small sets) or an ordered map (large ones) on points decoded from
-// the bytes.
+// agree with std::istream extraction on the raw bytes, and reading them from
+// a file on several threads must hand over the same points as reading them
+// alone; the tallies must agree with a direct pair count (small sets) or an
+// ordered map (large ones) on points decoded from the bytes.
 
 #include <cmath>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <string_view>
 
 #include "support/reference_models.h"
+#include "support/split_reading.h"
 #include "tally/diagonal_tally.h"
 #include "tally/key_hash.h"
 
@@ -28,6 +30,15 @@ void check_reader(std::string_view text, std::size_t chunk_size, std::size_t bat
     if (reference::read_with_reader(text, chunk_size, kernel) != one_at_a_time) std::abort();
     if (reference::read_batches_with_reader(text, chunk_size, kernel, batch_size) != batched) std::abort();
   }
+}
+
+// The bytes as a file read on 2 to 5 threads, in shares of 1 to 64 bytes.
+void check_split_reading(std::string_view text, std::uint8_t shape) {
+  namespace reference = diagonal_picks::reference;
+  const reference::TempFile file(text);
+  reference::RecordingCounter counter;
+  const auto split = reference::read_split(file, 2 + shape % 4, 1 + shape / 4, counter);
+  if (!reference::same_points(split, reference::read_alone(text))) std::abort();
 }
 
 // Each 9-byte record is a point and a repeat count: it adds up to 256
@@ -91,7 +102,9 @@ void check_colliding_tally(const Points& points) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  check_reader(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), 1 + data[0] % 16, 1 + data[0] / 16);
+  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  check_reader(text, 1 + data[0] % 16, 1 + data[0] / 16);
+  check_split_reading(text, data[0]);
   const Points points = decode_points(data, size);
   check_tallies(points);
   check_colliding_tally(points);

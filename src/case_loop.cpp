@@ -36,9 +36,15 @@ std::size_t format_ratio_line(double result, char (&line)[kMaxLineLength]) {
   return static_cast<std::size_t>(end - line) + 1;
 }
 
-void run_cases(InputReader& input, const LineWriter& write_line) {
-  DiagonalCounter counter;
-  read_cases(input, counter, write_line);
+void run_cases(InputReader& input, const LineWriter& write_line, std::optional<int> file) {
+  const unsigned cpus = allowed_cpus();
+  DiagonalCounter counter(cpus);
+  if (!file.has_value()) {
+    read_cases(input, counter, write_line);
+    return;
+  }
+  ParallelFileReader split(*file, {.threads = cpus, .owners = DiagonalCounter::kOwners});
+  read_cases(input, counter, write_line, &split);
 }
 
 }  // namespace diagonal_picks

@@ -5,10 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 #include "read/input_reader.h"
+#include "read/parallel_file_reader.h"
 
 namespace diagonal_picks {
 
@@ -35,16 +38,23 @@ std::size_t format_ratio_line(double result, char (&line)[kMaxLineLength]);
 // `counter.finish(N)`, which also readies the counter for the next case. A
 // count whose digits run to the very end of the input is not a case. A case
 // whose points are cut short still gets its line, from the points read, and
-// ends the run.
+// ends the run. With `split`, the points of a large case from a regular
+// file are read on several threads and handed to the counter as a
+// PointSink, as far as they can be.
 // Points handed to the counter at a time, at most.
 inline constexpr std::size_t kBatchPoints = 2048;
 
 template <class Counter>
-void read_cases(InputReader& input, Counter& counter, const LineWriter& write_line) {
+void read_cases(InputReader& input, Counter& counter, const LineWriter& write_line,
+                ParallelFileReader* split = nullptr) {
   std::array<std::int32_t, 2 * kBatchPoints> coordinates;
   std::int64_t N = 0;
   while (input.read_int64(N) == ReadStatus::ok) {
-    for (std::int64_t remaining = N; remaining > 0;) {
+    std::int64_t remaining = N;
+    if constexpr (std::is_base_of_v<PointSink, Counter>) {
+      if (split != nullptr) remaining -= split->read_points(input, N, counter);
+    }
+    while (remaining > 0) {
       const auto points = static_cast<std::size_t>(std::min<std::int64_t>(remaining, kBatchPoints));
       const std::size_t read = input.read_int32s({coordinates.data(), 2 * points});
       counter.add(std::span<const std::int32_t>(coordinates.data(), read / 2 * 2));
@@ -57,7 +67,9 @@ void read_cases(InputReader& input, Counter& counter, const LineWriter& write_li
 }
 
 // The program: counts the points of each case on both diagonal directions
-// and writes the share of picks that share a diagonal.
-void run_cases(InputReader& input, const LineWriter& write_line);
+// and writes the share of picks that share a diagonal. `file`, when given,
+// is the descriptor that `input` reads: if it is a regular file, large
+// cases are read on every CPU the process may use.
+void run_cases(InputReader& input, const LineWriter& write_line, std::optional<int> file = std::nullopt);
 
 }  // namespace diagonal_picks

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <utility>
 
 namespace diagonal_picks {
 
@@ -58,11 +59,24 @@ void DiagonalCounter::count_here(std::span<const std::int32_t> coordinates) {
     const std::size_t points = std::min(coordinates.size() / 2, kKeysAtATime);
     // One direction at a time, so that only one tally's buffers compete
     // for the cache.
-    for (std::size_t i = 0; i < points; ++i) keys_[i] = SEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
-    SEdiags_.add({keys_.data(), points});
-    for (std::size_t i = 0; i < points; ++i) keys_[i] = NEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
-    NEdiags_.add({keys_.data(), points});
+    add(0, coordinates.first(2 * points));
+    add(1, coordinates.first(2 * points));
     case_points_ += points;
+    coordinates = coordinates.subspan(2 * points);
+  }
+}
+
+void DiagonalCounter::add(std::size_t owner, std::span<const std::int32_t> coordinates) {
+  std::array<std::int32_t, kKeysAtATime>& keys = keys_[owner];
+  DiagonalTally& tally = owner == 0 ? SEdiags_ : NEdiags_;
+  while (coordinates.size() >= 2) {
+    const std::size_t points = std::min(coordinates.size() / 2, kKeysAtATime);
+    if (owner == 0) {
+      for (std::size_t i = 0; i < points; ++i) keys[i] = SEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
+    } else {
+      for (std::size_t i = 0; i < points; ++i) keys[i] = NEdiag_of(coordinates[2 * i], coordinates[2 * i + 1]);
+    }
+    tally.add({keys.data(), points});
     coordinates = coordinates.subspan(2 * points);
   }
 }
@@ -83,10 +97,17 @@ void DiagonalCounter::hand_over(std::span<const std::int32_t> coordinates) {
   }
 }
 
+void DiagonalCounter::all_added(std::size_t owner) {
+  sums_[owner] = owner == 0 ? SEdiags_.finish() : NEdiags_.finish();
+}
+
 double DiagonalCounter::finish(std::int64_t N) {
   std::uint64_t ne = 0;
   std::uint64_t se = 0;
-  if (threads_count_this_case_) {
+  if (sums_[0].has_value() && sums_[1].has_value()) {
+    se = *std::exchange(sums_[0], std::nullopt);
+    ne = *std::exchange(sums_[1], std::nullopt);
+  } else if (threads_count_this_case_) {
     // Each worker sums its first tally; with one worker, the second comes
     // back here to be summed at the same time.
     for (const auto& worker : workers_) worker->ask_to_finish(1);

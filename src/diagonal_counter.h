@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "read/parallel_file_reader.h"
 #include "tally/diagonal_tally.h"
 #include "tally/tally_worker.h"
 
@@ -25,12 +27,22 @@ unsigned allowed_cpus();
 // while a worker sums the other. The threads start at the first large case
 // and are kept; small cases, streams of them, and a process allowed one
 // CPU start none.
-class DiagonalCounter {
+//
+// As a PointSink, it counts the points that the threads of a
+// ParallelFileReader read: one direction each, on the reader's threads.
+class DiagonalCounter final : public PointSink {
  public:
+  // The two directions, SE and NE.
+  static constexpr std::size_t kOwners = 2;
+
   explicit DiagonalCounter(unsigned cpus = allowed_cpus());
 
   // Counts the points of `coordinates`, X, Y, X, Y, ... (any number of them).
   void add(std::span<const std::int32_t> coordinates);
+  // Counts them in one direction: 0 for SE, 1 for NE.
+  void add(std::size_t owner, std::span<const std::int32_t> coordinates) override;
+  // Finishes that direction's tally, for finish() to take its sum.
+  void all_added(std::size_t owner) override;
   double finish(std::int64_t N);
 
   // How many counting threads were started.
@@ -52,7 +64,10 @@ class DiagonalCounter {
   std::size_t case_points_ = 0;
   DiagonalTally NEdiags_;
   DiagonalTally SEdiags_;
-  std::array<std::int32_t, kKeysAtATime> keys_{};
+  // Sums of tallies finished on the reader's threads, SE and NE.
+  std::array<std::optional<std::uint64_t>, kOwners> sums_;
+  // Keys being computed, one array for each direction's thread.
+  std::array<std::array<std::int32_t, kKeysAtATime>, kOwners> keys_{};
   // With two CPUs, one worker; with more, one for each direction.
   std::vector<std::unique_ptr<TallyWorker>> workers_;
 };

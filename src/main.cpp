@@ -16,6 +16,6 @@ int main() {
   // cache by the time it is read.
   diagonal_picks::enlarge_pipe(STDIN_FILENO, diagonal_picks::InputReader::kBlockSize / 4);
   diagonal_picks::InputReader input(diagonal_picks::file_descriptor_source(STDIN_FILENO));
-  diagonal_picks::run_cases(input, diagonal_picks::file_descriptor_writer(STDOUT_FILENO));
+  diagonal_picks::run_cases(input, diagonal_picks::file_descriptor_writer(STDOUT_FILENO), STDIN_FILENO);
   return 0;
 }

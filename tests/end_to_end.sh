@@ -76,20 +76,30 @@ check_file "100 MB of white space" 0.0000000000
 check_file "100,000 leading zeros" 0.0000000000
 
 # Memory runs out in the middle of a large case: exit status 1 with one line
-# on standard error, no core dump, and the earlier lines intact.
+# on standard error, no core dump, and the earlier lines intact. Through a
+# pipe, and from a file, which threads read and count.
 if [[ $memory_limit_test == 1 ]]; then
-  (
-    ulimit -v 100000 -c 0
-    { printf '1 0 0\n'; awk 'BEGIN { print 20000000; for (i = 0; i < 20000000; i++) print i, 3 * i }'; } |
-      timeout 60 "$program" >"$work/out" 2>"$work/err"
-    echo $? >"$work/status"
-  )
-  if [[ $(cat "$work/status") == 1 && $(cat "$work/out") == 0.0000000000 &&
-    $(cat "$work/err") == "diagonal-picks: out of memory" ]]; then
-    passed=$((passed + 1))
-  else
-    fail "memory exhausted: status $(cat "$work/status"), output $(head -c 100 "$work/out"), error $(head -c 100 "$work/err")"
-  fi
+  { printf '1 0 0\n'; awk 'BEGIN { print 20000000; for (i = 0; i < 5000000; i++) print i, 3 * i }'; } >"$work/large"
+  for input in pipe file; do
+    (
+      if [[ $input == pipe ]]; then
+        ulimit -v 100000 -c 0
+        { printf '1 0 0\n'; awk 'BEGIN { print 20000000; for (i = 0; i < 20000000; i++) print i, 3 * i }'; } |
+          timeout 60 "$program" >"$work/out" 2>"$work/err"
+      else
+        ulimit -v 40000 -c 0
+        timeout 60 "$program" <"$work/large" >"$work/out" 2>"$work/err"
+      fi
+      echo $? >"$work/status"
+    )
+    if [[ $(cat "$work/status") == 1 && $(cat "$work/out") == 0.0000000000 &&
+      $(cat "$work/err") == "diagonal-picks: out of memory" ]]; then
+      passed=$((passed + 1))
+    else
+      fail "memory exhausted ($input): status $(cat "$work/status"), output $(head -c 100 "$work/out"), error $(head -c 100 "$work/err")"
+    fi
+  done
+  rm -f "$work/large"
 fi
 
 # The bundled example.

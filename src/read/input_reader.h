@@ -54,6 +54,12 @@ class InputReader {
   // the SIMD scanner, everything else through read_int32.
   std::size_t read_int32s(std::span<std::int32_t> values);
 
+  // Bytes taken from the source and not yet read.
+  std::size_t buffered() const { return static_cast<std::size_t>(end_ - pos_); }
+  // Drops them, for a caller that moved the source on by itself: the next
+  // read asks the source again.
+  void discard_buffered() { pos_ = end_; }
+
  private:
   // Reads one integer whose magnitude may be up to `max_positive` (or one
   // more when negative); `magnitude` and `negative` describe it on success.

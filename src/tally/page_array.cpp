@@ -20,8 +20,19 @@ void* map(std::size_t bytes) {
   return mapping;
 }
 
+// ThreadSanitizer does not follow mremap: the range a mapping moved away
+// from keeps the history of the thread that used it, so a later mapping at
+// that address, in another thread, would look shared. Under it, the copy.
+#if defined(__SANITIZE_THREAD__)
+#define DIAGONAL_PICKS_NO_MREMAP
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define DIAGONAL_PICKS_NO_MREMAP
+#endif
+#endif
+
 void* remap(void* mapping, std::size_t current, std::size_t wanted) {
-#if defined(__linux__) && !defined(DIAGONAL_PICKS_POSIX_FALLBACK)
+#if defined(__linux__) && !defined(DIAGONAL_PICKS_POSIX_FALLBACK) && !defined(DIAGONAL_PICKS_NO_MREMAP)
   void* const moved = ::mremap(mapping, current, wanted, MREMAP_MAYMOVE);
   if (moved == MAP_FAILED) out_of_memory();
   return moved;

@@ -1,0 +1,269 @@
+#include "read/parallel_file_reader.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <limits>
+#include <system_error>
+
+namespace diagonal_picks {
+namespace {
+
+// How far past a nominal share boundary to look for white space. A plain
+// number is at most 11 bytes, so a run of non-space this long is not one,
+// and the exact reader takes over there.
+constexpr std::size_t kBoundarySearch = 64;
+
+// Shares in the ring for each thread: enough that a thread rarely waits for
+// a slot to be counted.
+constexpr std::size_t kSlotsPerThread = 4;
+
+constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Reads up to `count` bytes at `offset`; fewer only where the file ends
+// (or fails) there.
+std::size_t read_at(int fd, char* buffer, std::size_t count, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+}  // namespace
+
+ParallelFileReader::ParallelFileReader(int fd, const Options& options, const ScanKernel& kernel)
+    : fd_(fd), options_(options), scan_(kernel.scan) {
+  options_.owners = std::clamp<std::size_t>(options_.owners, 1, std::max<std::size_t>(options_.threads, 1));
+  options_.share_bytes = std::max<std::size_t>(options_.share_bytes, 1);
+  options_.min_points = std::max<std::int64_t>(options_.min_points, 1);
+  struct stat status {};
+  usable_ = options_.threads >= 2 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::size_t ParallelFileReader::value_capacity() const { return (options_.share_bytes + kBoundarySearch) / 2 + 1; }
+
+bool ParallelFileReader::start_team() {
+  if (team_ != nullptr) return true;
+  slot_count_ = kSlotsPerThread * options_.threads;
+  slots_ = std::make_unique<Slot[]>(slot_count_);
+  for (std::size_t slot = 0; slot < slot_count_; ++slot) {
+    slots_[slot].values = std::make_unique_for_overwrite<std::int32_t[]>(value_capacity());
+  }
+  for (std::size_t thread = 0; thread < options_.threads; ++thread) {
+    bytes_.push_back(std::make_unique_for_overwrite<char[]>(options_.share_bytes + kBoundarySearch + kScanPadding));
+  }
+  counted_ = std::make_unique<std::atomic<std::uint64_t>[]>(options_.owners);
+  try {
+    team_ = std::make_unique<ThreadTeam>(options_.threads);
+    return true;
+  } catch (const std::system_error&) {
+    usable_ = false;  // no threads to be had: the caller reads alone
+    return false;
+  }
+}
+
+std::int64_t ParallelFileReader::read_points(InputReader& input, std::int64_t N, PointSink& sink) {
+  if (!usable_ || N < options_.min_points) return 0;
+  const off_t here = ::lseek(fd_, 0, SEEK_CUR);
+  struct stat status {};
+  if (here < 0 || static_cast<std::uint64_t>(here) < input.buffered() || ::fstat(fd_, &status) != 0) return 0;
+  const std::uint64_t begin = static_cast<std::uint64_t>(here) - input.buffered();
+  const auto file_end = static_cast<std::uint64_t>(status.st_size);
+  if (file_end <= begin || file_end - begin < options_.threads * options_.share_bytes) return 0;
+  if (!start_team()) return 0;
+
+  begin_ = begin;
+  file_end_ = file_end;
+  share_count_ = (file_end - begin + options_.share_bytes - 1) / options_.share_bytes;
+  // The case cannot hold more numbers than the file has bytes.
+  tokens_wanted_ = 2 * std::min(static_cast<std::uint64_t>(N), file_end - begin);
+  sink_ = &sink;
+  next_share_.store(0, std::memory_order_relaxed);
+  needed_.store(std::numeric_limits<std::uint64_t>::max(), std::memory_order_relaxed);
+  for (std::size_t owner = 0; owner < options_.owners; ++owner) counted_[owner].store(0, std::memory_order_relaxed);
+  for (std::size_t slot = 0; slot < slot_count_; ++slot) slots_[slot].holds.store(0, std::memory_order_relaxed);
+  team_->run([this](std::size_t thread) { work(thread); });
+  sink_ = nullptr;
+
+  // The exact reader goes on from where the threads stopped. (lseek cannot
+  // fail here: it has just worked on this descriptor.)
+  const Walk& walk = outcome_;
+  if (walk.position != begin) {
+    static_cast<void>(::lseek(fd_, static_cast<off_t>(walk.position), SEEK_SET));
+    input.discard_buffered();
+  }
+  auto read = static_cast<std::int64_t>(walk.tokens / 2);
+  if (walk.carry.has_value()) {
+    // The exact reader starts at this point's Y.
+    std::int32_t Y = 0;
+    if (input.read_int32(Y) != ReadStatus::failed) {
+      const std::array<std::int32_t, 2> point = {*walk.carry, Y};
+      for (std::size_t owner = 0; owner < options_.owners; ++owner) sink.add(owner, point);
+      ++read;
+    }
+  }
+  return read;
+}
+
+void ParallelFileReader::work(std::size_t thread) {
+  Walk walk;
+  walk.position = begin_;
+  walk.done = thread >= options_.owners;
+  std::optional<std::uint64_t> claim;  // a share this thread is to convert
+  bool claims_over = false;
+  for (;;) {
+    const std::uint32_t seen = events_.load(std::memory_order_acquire);
+    bool progressed = !walk.done && count_ready(thread, walk);
+    if (!claim.has_value() && !claims_over) {
+      const std::uint64_t index = next_share_.fetch_add(1, std::memory_order_relaxed);
+      claims_over = index >= share_count_;
+      if (!claims_over) claim = index;
+    }
+    if (claim.has_value() && *claim >= needed_.load(std::memory_order_acquire)) {
+      claim.reset();  // the case ended before it; so does every later one
+      claims_over = true;
+    }
+    if (claim.has_value() && slot_free(*claim)) {
+      convert(thread, *claim);
+      claim.reset();
+      progressed = true;
+    }
+    if (walk.done && claims_over && !claim.has_value()) break;
+    if (!progressed) wait_for_change(events_, seen);
+  }
+  if (thread == 0) outcome_ = walk;
+}
+
+bool ParallelFileReader::slot_free(std::uint64_t index) const {
+  if (index < slot_count_) return true;
+  for (std::size_t owner = 0; owner < options_.owners; ++owner) {
+    if (counted_[owner].load(std::memory_order_acquire) + slot_count_ <= index) return false;
+  }
+  return true;
+}
+
+void ParallelFileReader::announce() {
+  events_.fetch_add(1, std::memory_order_release);
+  events_.notify_all();
+}
+
+void ParallelFileReader::convert(std::size_t thread, std::uint64_t index) {
+  Slot& slot = slots_[index % slot_count_];
+  Share& share = slot.share;
+  const std::uint64_t nominal_begin = begin_ + index * options_.share_bytes;
+  const std::uint64_t nominal_end = std::min<std::uint64_t>(nominal_begin + options_.share_bytes, file_end_);
+  const std::uint64_t read_end = std::min<std::uint64_t>(nominal_end + kBoundarySearch, file_end_);
+  const auto size = static_cast<std::size_t>(read_end - nominal_begin);
+  char* const bytes = bytes_[thread].get();
+  share = Share{nominal_begin, nominal_begin, nominal_begin, 0, false};
+
+  // Just past the first white space at or after the file offset `nominal`:
+  // where a share may begin or end, so that no number is cut. The threads
+  // on either side see the same bytes there, so they agree.
+  const auto boundary = [&](std::uint64_t nominal) -> std::optional<std::uint64_t> {
+    if (nominal == file_end_) return file_end_;
+    const std::uint64_t limit = std::min<std::uint64_t>(nominal + kBoundarySearch, file_end_);
+    for (std::uint64_t at = nominal; at < limit; ++at) {
+      if (is_space(bytes[at - nominal_begin])) return at + 1;
+    }
+    if (limit == file_end_) return file_end_;  // a number runs to the end of the file
+    return std::nullopt;
+  };
+  if (read_at(fd_, bytes, size, nominal_begin) == size) {  // else the file shrank
+    std::fill_n(bytes + size, kScanPadding, '\0');
+    const std::optional<std::uint64_t> first = index == 0 ? begin_ : boundary(nominal_begin);
+    const std::optional<std::uint64_t> last = boundary(nominal_end);
+    if (first.has_value() && last.has_value()) {
+      share.begin = std::min(*first, *last);
+      share.end = *last;
+      const char* const scan_first = bytes + (share.begin - nominal_begin);
+      const char* const scan_last = bytes + (share.end - nominal_begin);
+      const ScanResult scanned = scan_(scan_first, scan_last, slot.values.get(), value_capacity());
+      share.tokens = scanned.count;
+      share.stop = share.begin + static_cast<std::uint64_t>(scanned.ptr - scan_first);
+      share.whole = scanned.stop == ScanStop::need_more && scanned.ptr == scan_last;
+    }
+  }
+  slot.holds.store(index + 1, std::memory_order_release);
+  announce();
+}
+
+bool ParallelFileReader::count_ready(std::size_t owner, Walk& walk) {
+  bool any = false;
+  while (!walk.done) {
+    if (walk.next == share_count_) {
+      end_walk(walk, walk.position);  // the file ends inside the case
+      break;
+    }
+    const Slot& slot = slots_[walk.next % slot_count_];
+    if (slot.holds.load(std::memory_order_acquire) != walk.next + 1) break;
+    count_share(owner, walk, slot);
+    ++walk.next;
+    counted_[owner].store(walk.next, std::memory_order_release);
+    announce();
+    any = true;
+  }
+  return any;
+}
+
+void ParallelFileReader::count_share(std::size_t owner, Walk& walk, const Slot& slot) {
+  const Share& share = slot.share;
+  const std::int32_t* const values = slot.values.get();
+  const auto used = static_cast<std::size_t>(std::min<std::uint64_t>(share.tokens, tokens_wanted_ - walk.tokens));
+  std::size_t i = 0;
+  if (walk.carry.has_value() && used > 0) {
+    const std::array<std::int32_t, 2> point = {*walk.carry, values[0]};
+    sink_->add(owner, point);
+    walk.carry.reset();
+    i = 1;
+  }
+  const std::size_t pairs = (used - i) / 2;
+  if (pairs > 0) sink_->add(owner, {values + i, 2 * pairs});
+  i += 2 * pairs;
+  if (i < used) walk.carry = values[i];
+  walk.tokens += used;
+
+  if (walk.tokens == tokens_wanted_) {
+    // Only the caller's owner needs to know where the case ended.
+    end_walk(walk, owner == 0 ? end_of_number(share, used) : share.end);
+    sink_->all_added(owner);
+  } else if (!share.whole) {
+    end_walk(walk, share.tokens > 0 ? share.stop : walk.position);
+  } else {
+    walk.position = share.end;
+  }
+}
+
+void ParallelFileReader::end_walk(Walk& walk, std::uint64_t position) {
+  walk.position = position;
+  walk.done = true;
+  needed_.store(walk.next + 1, std::memory_order_release);
+  announce();
+}
+
+std::uint64_t ParallelFileReader::end_of_number(const Share& share, std::size_t count) const {
+  // Owner 0 runs on thread 0, which is not converting now: its buffer is
+  // free. The share is read again, since another thread converted it.
+  char* const bytes = bytes_[0].get();
+  const auto size = static_cast<std::size_t>(share.end - share.begin);
+  if (read_at(fd_, bytes, size, share.begin) != size) return share.end;  // the file changed under us
+  std::fill_n(bytes + size, kScanPadding, '\0');
+  const char* at = bytes;
+  std::array<std::int32_t, 256> scratch{};
+  while (count > 0) {
+    const ScanResult scanned = scan_(at, bytes + size, scratch.data(), std::min(count, scratch.size()));
+    if (scanned.count == 0) return share.end;  // the file changed under us
+    at = scanned.ptr;
+    count -= scanned.count;
+  }
+  return share.begin + static_cast<std::uint64_t>(at - bytes);
+}
+
+}  // namespace diagonal_picks

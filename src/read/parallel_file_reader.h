@@ -1,0 +1,138 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "read/input_reader.h"
+#include "read/scan.h"
+#include "read/thread_team.h"
+
+namespace diagonal_picks {
+
+// What the threads of a ParallelFileReader do with the points they read.
+// Each of its `owners` sees every point, X, Y, X, Y, ..., in any order and
+// on one thread at a time, and does its own part of the work with them.
+class PointSink {
+ public:
+  virtual ~PointSink() = default;
+  virtual void add(std::size_t owner, std::span<const std::int32_t> coordinates) = 0;
+  // Every point of the case has been added, on the threads: the owner may
+  // finish its part on its own thread too.
+  virtual void all_added(std::size_t owner) = 0;
+
+ protected:
+  PointSink() = default;
+  PointSink(const PointSink&) = default;
+  PointSink& operator=(const PointSink&) = default;
+  PointSink(PointSink&&) = default;
+  PointSink& operator=(PointSink&&) = default;
+};
+
+// Reads the points of one large case from a regular file on several CPUs at
+// once, with the same result as the InputReader reading them one by one.
+//
+// The case's bytes are cut into shares of a fixed size. Each thread takes
+// the next share, reads it with pread(2) and converts it with the scanning
+// kernel into a slot of a ring: a share starts just after the first white
+// space at or after its nominal start, so no number is cut. Each owner
+// walks the converted shares in order, so it knows which numbers are X and
+// which Y and where the case ends, and hands the points to the sink. No
+// thread waits for another unless the ring is full or its next share is
+// still being converted, and then each converts or counts what it can.
+//
+// Whatever the threads cannot be sure of leaves the rest of the case to the
+// exact reader: a token that is not plain, the end of the file inside the
+// case, a file that shrinks.
+class ParallelFileReader {
+ public:
+  struct Options {
+    std::size_t threads = 2;
+    std::size_t owners = 2;  // at most `threads`
+    // Bytes per share: small enough that a share stays in cache between
+    // its conversion and its counting, and that the threads share the work
+    // evenly; the ring holds a few shares per thread.
+    std::size_t share_bytes = std::size_t{64} << 10;
+    // Cases with fewer points, or with fewer bytes left in the file than
+    // a share per thread, are read by the caller alone.
+    std::int64_t min_points = std::int64_t{1} << 16;
+  };
+
+  // `fd` is the descriptor the InputReader reads, which must not be
+  // closed before this; anything but a regular file is never split.
+  ParallelFileReader(int fd, const Options& options, const ScanKernel& kernel = best_scan_kernel());
+
+  // Reads up to `N` points of the case whose count `input` has just read,
+  // hands them to `sink`, leaves `input` where the sequential reader would
+  // be after them, and returns how many were read: 0 when the case is not
+  // split, fewer than N when the rest is left to the caller.
+  std::int64_t read_points(InputReader& input, std::int64_t N, PointSink& sink);
+
+ private:
+  // A converted share.
+  struct Share {
+    std::uint64_t begin = 0;  // its bytes in the file, between the boundaries
+    std::uint64_t end = 0;
+    std::uint64_t stop = 0;  // where the conversion stopped
+    std::size_t tokens = 0;  // plain numbers converted from `begin` on
+    bool whole = false;      // every number in [begin, end) is plain, and converted
+  };
+  struct Slot {
+    std::unique_ptr<std::int32_t[]> values;
+    Share share;
+    std::atomic<std::uint64_t> holds{0};  // 1 + the index of the share converted into it
+  };
+  // What an owner knows as it walks the shares.
+  struct Walk {
+    std::uint64_t next = 0;    // the next share to count
+    std::uint64_t tokens = 0;  // numbers of the case counted
+    // Where the exact reader would be: after the last share counted, or
+    // where the walk ended.
+    std::uint64_t position = 0;
+    std::optional<std::int32_t> carry;  // an X whose Y is in a later share
+    bool done = false;
+  };
+
+  bool start_team();
+  void work(std::size_t thread);
+  void convert(std::size_t thread, std::uint64_t index);
+  // Counts the shares that are ready, in order; says whether there were any.
+  bool count_ready(std::size_t owner, Walk& walk);
+  void count_share(std::size_t owner, Walk& walk, const Slot& slot);
+  void end_walk(Walk& walk, std::uint64_t position);
+  // The file offset just past the share's `count`-th number.
+  std::uint64_t end_of_number(const Share& share, std::size_t count) const;
+  bool slot_free(std::uint64_t index) const;
+  std::size_t value_capacity() const;
+  void announce();
+
+  int fd_;
+  Options options_;
+  ScanFunction scan_;
+  bool usable_ = false;                         // a regular file, CPUs and threads to split it
+  std::unique_ptr<ThreadTeam> team_;            // started at the first split case
+  std::vector<std::unique_ptr<char[]>> bytes_;  // one share's bytes per thread
+  std::unique_ptr<Slot[]> slots_;
+  std::size_t slot_count_ = 0;
+
+  // The case, set before the threads run.
+  std::uint64_t begin_ = 0;
+  std::uint64_t file_end_ = 0;
+  std::uint64_t share_count_ = 0;
+  std::uint64_t tokens_wanted_ = 0;
+  PointSink* sink_ = nullptr;
+  // Shared while they run.
+  std::atomic<std::uint64_t> next_share_{0};               // the next share to convert
+  std::unique_ptr<std::atomic<std::uint64_t>[]> counted_;  // shares each owner counted
+  std::atomic<std::uint64_t> needed_{0};                   // shares the owners need, once known
+  std::atomic<std::uint32_t> events_{0};                   // bumped at every change; idle threads wait on it
+  // Owner 0's walk, the caller's once they have run.
+  Walk outcome_;
+};
+
+}  // namespace diagonal_picks
