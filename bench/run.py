@@ -245,8 +245,8 @@ def count_alone(count_keys, runs, scale, before=None):
             line += f"{before_ns:11.2f}{before_peak / 1024:12.1f}{before_ns / ns:9.2f}x"
         print(line)
     print(f"median of {runs} runs; each checks its sum of squared counts against the known one"
-          + ("; before: the earlier build's count_keys, same key set name (one-partition differs: 2^21 keys"
-             " crowding one of its 2,048 partitions)" if before else ""))
+          + ("; before: the earlier build's count_keys on the key set of the same name, which that build"
+             " defines (see count_keys --list)" if before else ""))
 
 
 def plot(rows, names, path):
