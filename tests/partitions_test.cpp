@@ -103,9 +103,10 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
   }
 }
 
-// Summing at the end checks buckets for repeats in a bitmap: keys that are
-// all distinct, counted words among them, and one repeat anywhere.
-TEST(PartitionCounter, SumsDistinctKeysAndFindsAnyRepeat) {
+// Summing at the end finds the keys seen once in a bitmap, which must end
+// empty for the next sum: keys that are all distinct, counted words among
+// them, one repeat anywhere, and keys seen two or three times with counts.
+TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
   PartitionCounter counter(kFactor);
   Partitions partitions;
   constexpr std::size_t kPartition = 200;
@@ -119,6 +120,16 @@ TEST(PartitionCounter, SumsDistinctKeysAndFindsAnyRepeat) {
     partitions.add(keys[repeated]);
     EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size() - 1 + 4) << repeated;
   }
+  Counts expected;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto count = static_cast<std::uint32_t>(1 + i % 3);
+    const std::size_t copies = i % 5 == 0 ? 3 : i % 2 == 0 ? 2 : 1;
+    for (std::size_t copy = 0; copy < copies; ++copy) partitions.add_counted(keys[i], count);
+    expected[keys[i]] += count * copies;
+  }
+  EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), reference::sum_of_squares(expected));
+  for (const std::uint32_t key : keys) partitions.add(key);
+  EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size());
 }
 
 TEST(PartitionCounter, SortsTheKeysATableRefuses) {

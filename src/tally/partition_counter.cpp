@@ -68,18 +68,17 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     return;
   }
   // The list is read in place (nothing is written until it is counted)
-  // and freed once counted. Summing keys that are likely all distinct, a
-  // bitmap tells whether they are, at a fraction of a table's cost; if
-  // not, the table counts.
-  const bool summed = !write_back_ && kKeyBits - shared_bits <= kMaxBitmapBits &&
-                      sum_if_distinct(partitions, list, kKeyBits - shared_bits);
-  if (!summed) {
+  // and freed once counted. Summing, a bitmap of the key bits sums the keys
+  // seen once, most of them, and only the words of keys that repeat go to
+  // the table.
+  if (!write_back_ && kKeyBits - shared_bits <= kMaxBitmapBits) {
+    sum_once_seen(partitions, list, kKeyBits - shared_bits);
+  } else {
     table_.reset(table_bits_for(list.size));
     refused_.clear();
     partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
   }
   partitions.release(list);
-  if (summed) return;
   table_.for_each([&](const CountedKey& counted) { write(partitions, partition, counted); });
   // A refused key is never in the table: its probe only meets fuller slots.
   std::sort(refused_.begin(), refused_.end());
@@ -101,26 +100,59 @@ void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
   }
 }
 
-bool PartitionCounter::sum_if_distinct(const Partitions& partitions, const Partitions::List& list, unsigned key_bits) {
+void PartitionCounter::sum_once_seen(const Partitions& partitions, const Partitions::List& list, unsigned key_bits) {
   bitmap_.resize(std::size_t{1} << (key_bits - 6));
   const std::uint32_t mask = (std::uint32_t{1} << key_bits) - 1;
-  std::uint64_t repeated = 0;
+  const auto bit_of = [](std::uint32_t key) { return std::uint64_t{1} << (key % 64); };
+  // Mark each key; a key found marked repeats.
+  repeated_.clear();
   std::uint64_t sum = 0;
   partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
     for (const std::uint32_t word : run) {
       const std::uint32_t key = Partitions::key_of(word) & mask;
-      const std::uint64_t bit = std::uint64_t{1} << (key % 64);
       std::uint64_t& bits = bitmap_[key / 64];
-      repeated |= bits & bit;
-      bits |= bit;
+      if ((bits & bit_of(key)) != 0) [[unlikely]] {
+        repeated_.push_back(key);
+      }
+      bits |= bit_of(key);
       sum += std::uint64_t{Partitions::count_of(word)} * Partitions::count_of(word);
     }
   });
-  std::fill(bitmap_.begin(), bitmap_.end(), 0);  // a few cache lines per word at most
-  if (repeated != 0) return false;
-  counted_.distinct += list.size;
+  if (repeated_.empty() || repeated_.size() > list.size / 4) {
+    std::fill(bitmap_.begin(), bitmap_.end(), 0);  // a few cache lines per word at most
+    refused_.clear();
+    if (repeated_.empty()) {  // every key was seen once, as they mostly are when summing
+      table_.reset(table_bits_for(0));
+      counted_.distinct += list.size;
+      counted_.sum_of_squares += sum;
+    } else {  // keys that mostly repeat: the table counts them all
+      table_.reset(table_bits_for(list.size));
+      partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
+    }
+    return;
+  }
+  table_.reset(table_bits_for(repeated_.size()));
+  refused_.clear();
+  // Sum the keys seen once, unmarking them so that the bitmap ends all
+  // zero, and count the words of the others.
+  for (const std::uint32_t key : repeated_) bitmap_[key / 64] &= ~bit_of(key);
+  std::uint64_t once_seen = 0;
+  sum = 0;
+  partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
+    for (const std::uint32_t word : run) {
+      const std::uint32_t key = Partitions::key_of(word) & mask;
+      std::uint64_t& bits = bitmap_[key / 64];
+      if ((bits & bit_of(key)) != 0) [[likely]] {
+        bits &= ~bit_of(key);
+        ++once_seen;
+        sum += std::uint64_t{Partitions::count_of(word)} * Partitions::count_of(word);
+      } else {
+        fill_table({&word, 1});
+      }
+    }
+  });
+  counted_.distinct += once_seen;
   counted_.sum_of_squares += sum;
-  return true;
 }
 
 void PartitionCounter::write(Partitions& partitions, std::size_t partition, CountedKey counted) {

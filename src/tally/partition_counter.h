@@ -26,8 +26,8 @@ class PartitionCounter {
  public:
   static constexpr std::size_t kMaxTableWords = std::size_t{1} << 14;
   static constexpr std::size_t kBucketWords = std::size_t{1} << 10;
-  // Summing, a bucket whose keys differ in at most this many bits is first
-  // checked for repeats in a bitmap of that many bits.
+  // Summing, a bucket whose keys differ in at most this many bits finds the
+  // keys it holds once in a bitmap of that many bits.
   static constexpr unsigned kMaxBitmapBits = 19;
 
   explicit PartitionCounter(std::uint64_t slot_factor);
@@ -54,15 +54,17 @@ class PartitionCounter {
   void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
   // Counts words into the table, and those it refuses into refused_.
   void fill_table(std::span<const std::uint32_t> words);
-  // Sums the list's words, whose keys differ in their last `key_bits`
-  // bits, if no key repeats; false if one does.
-  bool sum_if_distinct(const Partitions& partitions, const Partitions::List& list, unsigned key_bits);
+  // Sums the list's words whose keys, which differ in their last
+  // `key_bits` bits, are seen once, and counts the others' words into the
+  // table, and those it refuses into refused_.
+  void sum_once_seen(const Partitions& partitions, const Partitions::List& list, unsigned key_bits);
   void write(Partitions& partitions, std::size_t partition, CountedKey counted);
   void flush_written(Partitions& partitions, std::size_t partition);
 
   CountingTable table_;
   std::vector<std::uint32_t> refused_;                               // words the table refused
   std::vector<std::uint64_t> bitmap_;                                // a bit per key of a bucket, all zero between uses
+  std::vector<std::uint32_t> repeated_;                              // keys found marked in the bitmap
   std::array<std::uint32_t, Partitions::kLineWords * 256> lines_{};  // a line per bucket while splitting
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;
