@@ -52,7 +52,8 @@ void read_cases(InputReader& input, Counter& counter, const LineWriter& write_li
   while (input.read_int64(N) == ReadStatus::ok) {
     std::int64_t remaining = N;
     if constexpr (std::is_base_of_v<PointSink, Counter>) {
-      if (split != nullptr) remaining -= split->read_points(input, N, counter);
+      // A test per case, inline: streams of small cases pay nothing more.
+      if (split != nullptr && split->worth_splitting(N)) remaining -= split->read_points(input, N, counter);
     }
     while (remaining > 0) {
       const auto points = static_cast<std::size_t>(std::min<std::int64_t>(remaining, kBatchPoints));

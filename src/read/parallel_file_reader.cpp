@@ -70,7 +70,7 @@ bool ParallelFileReader::start_team() {
 }
 
 std::int64_t ParallelFileReader::read_points(InputReader& input, std::int64_t N, PointSink& sink) {
-  if (!usable_ || N < options_.min_points) return 0;
+  if (!worth_splitting(N)) return 0;
   const off_t here = ::lseek(fd_, 0, SEEK_CUR);
   struct stat status {};
   if (here < 0 || static_cast<std::uint64_t>(here) < input.buffered() || ::fstat(fd_, &status) != 0) return 0;

@@ -67,6 +67,9 @@ class ParallelFileReader {
   // closed before this; anything but a regular file is never split.
   ParallelFileReader(int fd, const Options& options, const ScanKernel& kernel = best_scan_kernel());
 
+  // Whether a case of N points is large enough to split, if the file is.
+  bool worth_splitting(std::int64_t N) const { return usable_ && N >= options_.min_points; }
+
   // Reads up to `N` points of the case whose count `input` has just read,
   // hands them to `sink`, leaves `input` where the sequential reader would
   // be after them, and returns how many were read: 0 when the case is not
