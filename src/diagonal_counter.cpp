@@ -55,20 +55,16 @@ bool DiagonalCounter::start_workers() {
 }
 
 void DiagonalCounter::count_here(std::span<const std::int32_t> coordinates) {
-  while (!coordinates.empty()) {
-    const std::size_t points = std::min(coordinates.size() / 2, kKeysAtATime);
-    // One direction at a time, so that only one tally's buffers compete
-    // for the cache.
-    add(0, coordinates.first(2 * points));
-    add(1, coordinates.first(2 * points));
-    case_points_ += points;
-    coordinates = coordinates.subspan(2 * points);
-  }
+  // One direction at a time, so that only one tally's buffers compete for
+  // the cache.
+  add(0, coordinates);
+  add(1, coordinates);
+  case_points_ += coordinates.size() / 2;
 }
 
 void DiagonalCounter::add(std::size_t owner, std::span<const std::int32_t> coordinates) {
   std::array<std::int32_t, kKeysAtATime>& keys = keys_[owner];
-  DiagonalTally& tally = owner == 0 ? SEdiags_ : NEdiags_;
+  DiagonalTally& tally = tally_of(owner);
   while (coordinates.size() >= 2) {
     const std::size_t points = std::min(coordinates.size() / 2, kKeysAtATime);
     if (owner == 0) {
@@ -97,9 +93,7 @@ void DiagonalCounter::hand_over(std::span<const std::int32_t> coordinates) {
   }
 }
 
-void DiagonalCounter::all_added(std::size_t owner) {
-  sums_[owner] = owner == 0 ? SEdiags_.finish() : NEdiags_.finish();
-}
+void DiagonalCounter::all_added(std::size_t owner) { sums_[owner] = tally_of(owner).finish(); }
 
 double DiagonalCounter::finish(std::int64_t N) {
   std::uint64_t ne = 0;

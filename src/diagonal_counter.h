@@ -56,6 +56,7 @@ class DiagonalCounter final : public PointSink {
   static constexpr std::size_t kKeysAtATime = 2048;
 
   void count_here(std::span<const std::int32_t> coordinates);
+  DiagonalTally& tally_of(std::size_t owner) { return owner == 0 ? SEdiags_ : NEdiags_; }
   void hand_over(std::span<const std::int32_t> coordinates);
   bool start_workers();
 

@@ -13,9 +13,6 @@
 namespace diagonal_picks {
 namespace {
 
-// The classic locale's white space: space, \t, \n, \v, \f, \r.
-constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 constexpr unsigned digit_value(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
 
 // Past this magnitude one more digit could leave the 64-bit range.

@@ -21,8 +21,6 @@ constexpr std::size_t kBoundarySearch = 64;
 // a slot to be counted.
 constexpr std::size_t kSlotsPerThread = 4;
 
-constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 // Reads up to `count` bytes at `offset`; fewer only where the file ends
 // (or fails) there.
 std::size_t read_at(int fd, char* buffer, std::size_t count, std::uint64_t offset) {

@@ -15,6 +15,9 @@ namespace diagonal_picks {
 // buffer this much longer than its data.
 inline constexpr std::size_t kScanPadding = 64;
 
+// The classic locale's white space: space, \t, \n, \v, \f, \r.
+constexpr bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 enum class ScanStop {
   filled,     // `max_count` numbers were converted
   need_more,  // the range ended before, or inside, the next number

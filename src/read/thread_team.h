@@ -29,8 +29,6 @@ class ThreadTeam {
   // Wakes the helpers to leave, and joins them.
   ~ThreadTeam();
 
-  std::size_t size() const { return helpers_.size() + 1; }
-
   // Calls work(t) on every thread t, the caller as thread 0, and returns
   // once all calls have returned: what they wrote is then the caller's.
   void run(const Work& work);
