@@ -20,6 +20,12 @@ std::map<std::int32_t, std::uint64_t> contents(const RangeCounts& counts) {
   return seen;
 }
 
+// Adds a batch with its range, as the tally does.
+bool add_batch(RangeCounts& counts, const std::vector<std::int32_t>& keys) {
+  const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+  return counts.add(keys, {*low, *high});
+}
+
 std::uint64_t sum_of_squares(const std::map<std::int32_t, std::uint64_t>& counts) {
   std::uint64_t sum = 0;
   for (const auto& [key, count] : counts) sum += count * count;
@@ -39,7 +45,7 @@ TEST(RangeCounts, CountsDenseKeysAnywhereInTheIntegers) {
         key = static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
         ++expected[key];
       }
-      ASSERT_TRUE(counts.add(keys)) << centre << " batch " << batch;
+      ASSERT_TRUE(add_batch(counts, keys)) << centre << " batch " << batch;
     }
     EXPECT_EQ(contents(counts), expected);
     EXPECT_EQ(counts.sum_of_squared_counts(), sum_of_squares(expected));
@@ -58,20 +64,20 @@ TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
   EXPECT_FALSE(RangeCounts::dense_enough(0, RangeCounts::kWindow, UINT32_MAX));
 
   const std::vector<std::int32_t> first = {10, 20, 30, 40};
-  ASSERT_TRUE(counts.add(first));
+  ASSERT_TRUE(add_batch(counts, first));
   // Far away: outside the window. Refused whole: nothing of it is counted.
   const std::vector<std::int32_t> far = {11, 40000000};
-  EXPECT_FALSE(counts.add(far));
+  EXPECT_FALSE(add_batch(counts, far));
   // In the window, but 4 + 2 keys may not span 100,000 values.
   const std::vector<std::int32_t> sparse = {12, 100000};
-  EXPECT_FALSE(counts.add(sparse));
+  EXPECT_FALSE(add_batch(counts, sparse));
   EXPECT_EQ(contents(counts), (std::map<std::int32_t, std::uint64_t>{{10, 1}, {20, 1}, {30, 1}, {40, 1}}));
 
   // Enough keys make a wide span dense: 64 per value.
   counts.clear();
   std::vector<std::int32_t> many(2000, 5);
   many.back() = 5 + 2000 * static_cast<std::int32_t>(RangeCounts::kSpanPerKey) - 1;
-  EXPECT_TRUE(counts.add(many));
+  EXPECT_TRUE(add_batch(counts, many));
   EXPECT_EQ(counts.sum_of_squared_counts(), 1999U * 1999U + 1U);
 }
 
@@ -85,7 +91,7 @@ TEST(RangeCounts, StartsAroundARangeAndTakesCountedKeys) {
   EXPECT_EQ(counts.sum_of_squared_counts(), 9U + 4U + 1U);
   // Later keys may fall on either side of the first range, within the window.
   const std::vector<std::int32_t> more = {-520000, 520000};
-  EXPECT_TRUE(counts.add(more));
+  EXPECT_TRUE(add_batch(counts, more));
   EXPECT_EQ(contents(counts),
             (std::map<std::int32_t, std::uint64_t>{{-520000, 1}, {-500000, 3}, {0, 1}, {500000, 2}, {520000, 1}}));
 }

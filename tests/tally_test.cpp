@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -73,14 +74,18 @@ TEST(Ratio, KeysWrapAtThe32BitLimits) {
 }
 
 void expect_tally_matches_model(const std::vector<std::int32_t>& keys, DiagonalTally& tally) {
-  for (const std::int32_t key : keys) tally.add(key);
+  // In pieces of 1 to 1,000 keys, so that batches begin and end anywhere.
+  std::size_t piece = 1;
+  for (std::size_t at = 0; at < keys.size(); at += piece, piece = piece * 7 % 1000 + 1) {
+    tally.add(std::span(keys).subspan(at, std::min(piece, keys.size() - at)));
+  }
   EXPECT_EQ(tally.finish(), reference::map_sum_of_squares(keys)) << keys.size() << " keys";
 }
 
 // Key sets that outgrow the table, cluster, or repeat heavily, in sizes
-// around every buffer limit; one tally serves them all to test clearing.
-TEST(Tally, MatchesMapOnLargeAndStructuredKeySets) {
-  DiagonalTally tally;
+// around every buffer limit; one tally for each batch kernel serves them all
+// to test clearing.
+void expect_matches_on_structured_key_sets(DiagonalTally& tally) {
   std::mt19937 random(99);  // 32-bit outputs
   for (const std::size_t size : {1U, 100U, 40000U, 70000U, 300000U}) {
     for (const unsigned distinct_bits : {1U, 10U, 16U, 20U, 32U}) {
@@ -100,11 +105,18 @@ TEST(Tally, MatchesMapOnLargeAndStructuredKeySets) {
   }
 }
 
+TEST(Tally, MatchesMapOnLargeAndStructuredKeySets) {
+  for (const BatchKernel& kernel : supported_batch_kernels()) {
+    SCOPED_TRACE(kernel.name);
+    DiagonalTally tally(kernel);
+    expect_matches_on_structured_key_sets(tally);
+  }
+}
+
 // One case may move from the narrow array to the table or the partitions,
 // and from the table to the array or the partitions; each move keeps every
-// count, and the next case starts narrow again.
-TEST(Tally, KeepsEveryCountWhereKeysMoveBetweenNarrowAndWide) {
-  DiagonalTally tally;
+// count, and the next case starts narrow again. With every batch kernel.
+void expect_every_count_kept_between_narrow_and_wide(DiagonalTally& tally) {
   std::mt19937 random(12);
   const auto uniform = [&random](std::int32_t low, std::int32_t high) {
     return std::uniform_int_distribution<std::int32_t>(low, high)(random);
@@ -134,6 +146,14 @@ TEST(Tally, KeepsEveryCountWhereKeysMoveBetweenNarrowAndWide) {
   run(std::vector<std::int32_t>(5000, INT32_MIN));
   run({INT32_MAX, INT32_MAX, INT32_MIN, 0});
   run({});
+}
+
+TEST(Tally, KeepsEveryCountWhereKeysMoveBetweenNarrowAndWide) {
+  for (const BatchKernel& kernel : supported_batch_kernels()) {
+    SCOPED_TRACE(kernel.name);
+    DiagonalTally tally(kernel);
+    expect_every_count_kept_between_narrow_and_wide(tally);
+  }
 }
 
 // Keys whose mixed values share all but their low bits: one partition, one

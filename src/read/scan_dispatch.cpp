@@ -1,7 +1,6 @@
-// The one place that asks the processor what it supports.
+// Chooses the scanning kernel, once.
 
-#include <array>
-
+#include "cpu/features.h"
 #include "read/scan.h"
 #if defined(__x86_64__)
 #include "read/scan_x86.h"
@@ -12,36 +11,26 @@
 namespace diagonal_picks {
 namespace {
 
-struct SupportedKernels {
-  std::array<ScanKernel, 3> kernels{};
-  std::size_t count = 0;
-};
-
-SupportedKernels detect_kernels() {
-  SupportedKernels found;
+KernelList<ScanKernel, 3> detect_kernels() {
+  KernelList<ScanKernel, 3> found;
 #if defined(__x86_64__)
-  __builtin_cpu_init();
-  const bool bmi = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
-  if (bmi && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
-    found.kernels[found.count++] = {"avx512", scan_avx512};
-  }
-  if (bmi && __builtin_cpu_supports("avx2")) found.kernels[found.count++] = {"avx2", scan_avx2};
+  const ProcessorFeatures& cpu = processor_features();
+  if (cpu.bmi_popcnt && cpu.avx512bw) found.add({"avx512", scan_avx512});
+  if (cpu.bmi_popcnt && cpu.avx2) found.add({"avx2", scan_avx2});
 #elif defined(__aarch64__)
-  found.kernels[found.count++] = {"neon", scan_neon};
+  found.add({"neon", scan_neon});
 #endif
-  found.kernels[found.count++] = {"portable", scan_portable};
+  found.add({"portable", scan_portable});
   return found;
-}
-
-const SupportedKernels& supported() {
-  static const SupportedKernels kernels = detect_kernels();
-  return kernels;
 }
 
 }  // namespace
 
-std::span<const ScanKernel> supported_scan_kernels() { return {supported().kernels.data(), supported().count}; }
+std::span<const ScanKernel> supported_scan_kernels() {
+  static const KernelList<ScanKernel, 3> supported = detect_kernels();
+  return supported.kernels();
+}
 
-const ScanKernel& best_scan_kernel() { return supported().kernels.front(); }
+const ScanKernel& best_scan_kernel() { return supported_scan_kernels().front(); }
 
 }  // namespace diagonal_picks

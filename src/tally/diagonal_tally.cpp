@@ -5,8 +5,9 @@
 
 namespace diagonal_picks {
 
-DiagonalTally::DiagonalTally()
-    : seed_(key_hash::process_seed()),
+DiagonalTally::DiagonalTally(const BatchKernel& kernel)
+    : kernel_(&kernel),
+      seed_(key_hash::process_seed()),
       table_(kFirstTableBits, key_hash::slot_factor(seed_)),
       policy_(key_hash::slot_factor(seed_)),
       counter_(key_hash::slot_factor(seed_)) {}
@@ -16,13 +17,15 @@ void DiagonalTally::add(std::span<const std::int32_t> keys) {
     std::span<const std::int32_t> batch = keys.first(std::min(kBatch, keys.size()));
     keys = keys.subspan(batch.size());
     keys_ += batch.size();
+    // While the case may still count in the narrow array, its range matters.
+    const KeyRange range = narrow_closed_ ? KeyRange{} : kernel_->range(batch.data(), batch.size());
     // Each stage takes what it can and moves the case on to the next.
     while (!batch.empty()) {
       if (stage_ == Stage::narrow) {
-        if (narrow_.add(batch)) break;
+        if (narrow_.add(batch, range)) break;
         leave_narrow();
       } else if (stage_ == Stage::few) {
-        batch = add_to_table(batch);
+        batch = add_to_table(batch, range);
       } else {
         add_to_partitions(batch);
         break;
@@ -31,16 +34,10 @@ void DiagonalTally::add(std::span<const std::int32_t> keys) {
   }
 }
 
-std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::int32_t> keys) {
+std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::int32_t> keys, KeyRange range) {
   if (!narrow_closed_) {
-    std::int32_t low = low_;  // in locals, so that the loop vectorises
-    std::int32_t high = high_;
-    for (const std::int32_t key : keys) {
-      low = std::min(low, key);
-      high = std::max(high, key);
-    }
-    low_ = low;
-    high_ = high;
+    low_ = std::min(low_, range.low);
+    high_ = std::max(high_, range.high);
   }
   while (!keys.empty()) {
     // Until the table is a quarter full: past that, enough keys miss their
@@ -116,7 +113,7 @@ void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
   // Mixing a batch first, in a loop of its own, keeps the mix's latency out
   // of the scattering.
   std::array<std::uint32_t, kBatch> mixed;
-  for (std::size_t i = 0; i < keys.size(); ++i) mixed[i] = key_hash::mix(static_cast<std::uint32_t>(keys[i]), seed_);
+  kernel_->mix(keys.data(), mixed.data(), keys.size(), seed_);
   policy_.note(std::span<const std::uint32_t>(mixed).first(keys.size()));
   for (const std::uint32_t key : std::span(mixed).first(keys.size())) {
     if (partitions_.add(key)) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 
+#include "tally/batch_kernel.h"
 #include "tally/compaction_policy.h"
 #include "tally/counting_table.h"
 #include "tally/key_hash.h"
@@ -26,7 +27,9 @@ namespace diagonal_picks {
 // Counts are exact up to 2^32 - 1 points on one diagonal.
 class DiagonalTally {
  public:
-  DiagonalTally();
+  // `kernel` runs the loops over batches of keys; tests pass each supported
+  // one in turn.
+  explicit DiagonalTally(const BatchKernel& kernel = best_batch_kernel());
 
   // Counts one more point on the diagonal of each key.
   void add(std::span<const std::int32_t> keys);
@@ -45,7 +48,7 @@ class DiagonalTally {
   static constexpr unsigned kMaxTableBits = 16;
 
   // Adds keys to the table until it is full; returns the keys not added.
-  std::span<const std::int32_t> add_to_table(std::span<const std::int32_t> keys);
+  std::span<const std::int32_t> add_to_table(std::span<const std::int32_t> keys, KeyRange range);
   void add_to_partitions(std::span<const std::int32_t> keys);
   // Adds a key seen `count` times in the current stage, few or many.
   void add_counted(std::int32_t key, std::uint32_t count);
@@ -57,6 +60,7 @@ class DiagonalTally {
   void move_to_partitions();
   void compact(std::size_t partition);
 
+  const BatchKernel* kernel_;
   key_hash::Seed seed_;
   Stage stage_ = Stage::narrow;
   bool narrow_closed_ = false;  // this case's keys left the narrow array

@@ -26,7 +26,9 @@ struct Seed {
   friend bool operator==(const Seed&, const Seed&) = default;
 };
 
-constexpr std::uint32_t mix(std::uint32_t key, Seed seed) {
+// Always inlined: the batch kernels compile it for their own instruction
+// sets, and an out-of-line copy could be shared between them.
+[[gnu::always_inline]] constexpr std::uint32_t mix(std::uint32_t key, Seed seed) {
   key ^= seed.before_first;
   key ^= key >> 16;
   key *= kFirstFactor;

@@ -21,14 +21,10 @@ bool RangeCounts::start(std::int32_t low, std::int32_t high, std::uint64_t keys)
   return true;
 }
 
-bool RangeCounts::add(std::span<const std::int32_t> keys) {
+bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
   if (keys.empty()) return true;
-  std::int32_t low = keys[0];
-  std::int32_t high = keys[0];
-  for (const std::int32_t key : keys) {  // vectorised: no early exit
-    low = std::min(low, key);
-    high = std::max(high, key);
-  }
+  std::int32_t low = range.low;
+  std::int32_t high = range.high;
   if (empty()) {
     if (!start(low, high, keys.size())) return false;
   } else {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "tally/batch_kernel.h"
 #include "tally/page_array.h"
 
 namespace diagonal_picks {
@@ -28,10 +29,10 @@ class RangeCounts {
 
   bool empty() const { return keys_ == 0; }
 
-  // Counts the keys if, with them, the case's keys stay dense enough and in
-  // the window, which the first keys place; otherwise counts none and
-  // returns false.
-  bool add(std::span<const std::int32_t> keys);
+  // Counts the keys, which lie in `range`, if with them the case's keys
+  // stay dense enough and in the window, which the first keys place;
+  // otherwise counts none and returns false.
+  bool add(std::span<const std::int32_t> keys, KeyRange range);
 
   // Adds `count` to `key`, which must lie in [low, high] of a range that
   // was accepted by start() or add().

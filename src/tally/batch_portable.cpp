@@ -1,0 +1,31 @@
+// The portable batch kernel, for every processor, and the choice among the
+// kernels, made once.
+
+#include "cpu/features.h"
+#include "tally/batch_generic.h"
+#if defined(__x86_64__)
+#include "tally/batch_x86.h"
+#endif
+
+namespace diagonal_picks {
+namespace {
+
+KernelList<BatchKernel, 2> detect_kernels() {
+  KernelList<BatchKernel, 2> found;
+#if defined(__x86_64__)
+  if (processor_features().avx2) found.add(kBatchAvx2);
+#endif
+  found.add({"portable", batch_detail::mix, batch_detail::range});
+  return found;
+}
+
+}  // namespace
+
+std::span<const BatchKernel> supported_batch_kernels() {
+  static const KernelList<BatchKernel, 2> supported = detect_kernels();
+  return supported.kernels();
+}
+
+const BatchKernel& best_batch_kernel() { return supported_batch_kernels().front(); }
+
+}  // namespace diagonal_picks
