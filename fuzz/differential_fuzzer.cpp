@@ -13,6 +13,7 @@
 
 #include "support/reference_models.h"
 #include "support/split_reading.h"
+#include "tally/batch_kernel.h"
 #include "tally/diagonal_tally.h"
 #include "tally/key_hash.h"
 
@@ -59,11 +60,11 @@ Points decode_points(const std::uint8_t* data, std::size_t size) {
   return points;
 }
 
-void check_tallies(const Points& points) {
-  diagonal_picks::DiagonalTally NEdiags;
-  diagonal_picks::DiagonalTally SEdiags;
-  for (const auto& [X, Y] : points) diagonal_picks::add_point(NEdiags, SEdiags, X, Y);
+void check_tallies(const Points& points, const diagonal_picks::BatchKernel& kernel) {
+  diagonal_picks::DiagonalTally NEdiags(kernel);
+  diagonal_picks::DiagonalTally SEdiags(kernel);
   if (points.size() <= 300) {
+    for (const auto& [X, Y] : points) diagonal_picks::add_point(NEdiags, SEdiags, X, Y);
     const auto N = static_cast<std::int64_t>(points.size());
     const double ratio = diagonal_picks::pick_ratio(N, NEdiags, SEdiags);
     const double expected = diagonal_picks::reference::brute_force_ratio(points);
@@ -76,6 +77,9 @@ void check_tallies(const Points& points) {
     ne_keys.push_back(static_cast<std::int32_t>(diagonal_picks::reference::ne_key(X, Y)));
     se_keys.push_back(static_cast<std::int32_t>(diagonal_picks::reference::se_key(X, Y)));
   }
+  // Whole, so that the tally cuts its own batches.
+  NEdiags.add(ne_keys);
+  SEdiags.add(se_keys);
   if (NEdiags.finish() != diagonal_picks::reference::map_sum_of_squares(ne_keys)) std::abort();
   if (SEdiags.finish() != diagonal_picks::reference::map_sum_of_squares(se_keys)) std::abort();
 }
@@ -85,7 +89,7 @@ void check_tallies(const Points& points) {
 // and its sorting take over even for a few hundred keys.
 constexpr diagonal_picks::key_hash::Seed kKnownSeed{0xF022U, 0xF022F022U};
 
-void check_colliding_tally(const Points& points) {
+void check_colliding_tally(const Points& points, const diagonal_picks::BatchKernel& kernel) {
   namespace key_hash = diagonal_picks::key_hash;
   std::vector<std::int32_t> keys;
   for (const auto& [X, Y] : points) {
@@ -93,7 +97,7 @@ void check_colliding_tally(const Points& points) {
     keys.push_back(static_cast<std::int32_t>(key_hash::unmix(0xABC00000U | low, kKnownSeed)));
   }
   key_hash::fix_process_seed(kKnownSeed);
-  diagonal_picks::DiagonalTally tally;
+  diagonal_picks::DiagonalTally tally(kernel);
   tally.add(keys);
   if (tally.finish() != diagonal_picks::reference::map_sum_of_squares(keys)) std::abort();
 }
@@ -106,7 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_reader(text, 1 + data[0] % 16, 1 + data[0] / 16);
   check_split_reading(text, data[0]);
   const Points points = decode_points(data, size);
-  check_tallies(points);
-  check_colliding_tally(points);
+  const auto kernels = diagonal_picks::supported_batch_kernels();
+  const diagonal_picks::BatchKernel& kernel = kernels[data[0] % kernels.size()];
+  check_tallies(points, kernel);
+  check_colliding_tally(points, kernel);
   return 0;
 }

@@ -1,7 +1,6 @@
 #include "tally/compaction_policy.h"
 
 #include <algorithm>
-#include <bit>
 #include <vector>
 
 namespace diagonal_picks {
@@ -79,7 +78,8 @@ void CompactionPolicy::sample(std::uint32_t mixed) {
 }
 
 std::uint64_t CompactionPolicy::estimated_distinct() const {
-  return std::uint64_t{sample_.size()} << std::popcount(sample_mask_);
+  // The mask is 2^k - 1 for a sample of one key value in 2^k.
+  return std::uint64_t{sample_.size()} * (std::uint64_t{sample_mask_} + 1);
 }
 
 void CompactionPolicy::clear() {
