@@ -64,6 +64,15 @@ TEST(Partitions, EveryPartitionGetsExactlyItsKeys) {
     EXPECT_EQ(partitions.total_words(), 0U);
     partitions.clear();
   }
+  // All in one partition, around the end of a line and of a chunk.
+  for (const std::size_t count : {Partitions::kLineWords - 1, Partitions::kLineWords, Partitions::kLineWords + 1,
+                                  Partitions::kChunkWords + Partitions::kLineWords + 1}) {
+    Partitions partitions;
+    const std::vector<std::uint32_t> keys = keys_in_partition(9, count, count / 2 + 1, 24, 4);
+    for (const std::uint32_t key : keys) partitions.add(key);
+    EXPECT_EQ(partitions.words(9), count);
+    EXPECT_EQ(drain_partition(partitions, 9), reference::count_in_map(keys)) << count << " keys";
+  }
 }
 
 TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {

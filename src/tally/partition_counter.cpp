@@ -54,15 +54,15 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
       const unsigned right_shift = 32 - bits;
       for (const std::uint32_t word : run) {
         const std::size_t bucket = (word << left_shift) >> right_shift;
-        lines_[bucket * Partitions::kLineWords + staged[bucket]] = word;
-        if (++staged[bucket] == Partitions::kLineWords) {
-          partitions.append_line(buckets[bucket], &lines_[bucket * Partitions::kLineWords]);
+        lines_[bucket * kSplitLineWords + staged[bucket]] = word;
+        if (++staged[bucket] == kSplitLineWords) {
+          partitions.append_line<kSplitLineWords>(buckets[bucket], &lines_[bucket * kSplitLineWords]);
           staged[bucket] = 0;
         }
       }
     });
     for (std::size_t bucket = 0; bucket < buckets.size(); ++bucket) {
-      partitions.append(buckets[bucket], std::span(&lines_[bucket * Partitions::kLineWords], staged[bucket]));
+      partitions.append(buckets[bucket], std::span(&lines_[bucket * kSplitLineWords], staged[bucket]));
     }
     for (Partitions::List& bucket : buckets) count(partitions, bucket, shared_bits + bits, partition);
     return;

@@ -62,10 +62,12 @@ class PartitionCounter {
   void flush_written(Partitions& partitions, std::size_t partition);
 
   CountingTable table_;
-  std::vector<std::uint32_t> refused_;                               // words the table refused
-  std::vector<std::uint64_t> bitmap_;                                // a bit per key of a bucket, all zero between uses
-  std::vector<std::uint32_t> repeated_;                              // keys found marked in the bitmap
-  std::array<std::uint32_t, Partitions::kLineWords * 256> lines_{};  // a line per bucket while splitting
+  std::vector<std::uint32_t> refused_;   // words the table refused
+  std::vector<std::uint64_t> bitmap_;    // a bit per key of a bucket, all zero between uses
+  std::vector<std::uint32_t> repeated_;  // keys found marked in the bitmap
+  // A cache line per bucket while splitting.
+  static constexpr std::size_t kSplitLineWords = 16;
+  std::array<std::uint32_t, kSplitLineWords * 256> lines_{};
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;
   bool write_back_ = true;

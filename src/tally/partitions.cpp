@@ -15,7 +15,7 @@ constexpr std::size_t kKeptChunks = 1024;
 void Partitions::flush(std::size_t partition) {
   staged_[partition] = 0;
   total_words_ += kLineWords;
-  append_line(lists_[partition], &lines_[partition * kLineWords]);
+  append_line<kLineWords>(lists_[partition], &lines_[partition * kLineWords]);
 }
 
 void Partitions::append(List& list, std::span<const std::uint32_t> words) {
