@@ -74,9 +74,7 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
   if (!write_back_ && kKeyBits - shared_bits <= kMaxBitmapBits) {
     sum_once_seen(partitions, list, kKeyBits - shared_bits);
   } else {
-    table_.reset(table_bits_for(list.size));
-    refused_.clear();
-    partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
+    count_in_table(partitions, list);
   }
   partitions.release(list);
   table_.for_each([&](const CountedKey& counted) { write(partitions, partition, counted); });
@@ -91,6 +89,16 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     write(partitions, partition, counted);
     first = next;
   }
+}
+
+void PartitionCounter::start_table(std::size_t words) {
+  table_.reset(table_bits_for(words));
+  refused_.clear();
+}
+
+void PartitionCounter::count_in_table(const Partitions& partitions, const Partitions::List& list) {
+  start_table(list.size);
+  partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
 }
 
 void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
@@ -120,19 +128,16 @@ void PartitionCounter::sum_once_seen(const Partitions& partitions, const Partiti
   });
   if (repeated_.empty() || repeated_.size() > list.size / 4) {
     std::fill(bitmap_.begin(), bitmap_.end(), 0);  // a few cache lines per word at most
-    refused_.clear();
-    if (repeated_.empty()) {  // every key was seen once, as they mostly are when summing
-      table_.reset(table_bits_for(0));
+    if (repeated_.empty()) {                       // every key was seen once, as they mostly are when summing
+      start_table(0);
       counted_.distinct += list.size;
       counted_.sum_of_squares += sum;
     } else {  // keys that mostly repeat: the table counts them all
-      table_.reset(table_bits_for(list.size));
-      partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
+      count_in_table(partitions, list);
     }
     return;
   }
-  table_.reset(table_bits_for(repeated_.size()));
-  refused_.clear();
+  start_table(repeated_.size());
   // Sum the keys seen once, unmarking them so that the bitmap ends all
   // zero, and count the words of the others.
   for (const std::uint32_t key : repeated_) bitmap_[key / 64] &= ~bit_of(key);

@@ -23,10 +23,10 @@ namespace diagonal_picks {
 // chunks, drawn from one pool, so the scattering writes touch few lines
 // per partition and each list wastes at most one chunk. A line of 64 words
 // measured 10 % faster than one of 16 on all-distinct keys, where each
-// line's copy to memory not yet in cache stalled. Lists outside the partitions (a partition taken out to be
-// counted, and its buckets) draw on the same pool: chunks freed as they are
-// read are reused by what is written next, so counting needs no more
-// memory than the words it reads.
+// line's copy to memory not yet in cache stalled. Lists outside the
+// partitions (a partition taken out to be counted, and its buckets) draw on
+// the same pool: chunks freed as they are read are reused by what is
+// written next, so counting needs no more memory than the words it reads.
 class Partitions {
  public:
   static constexpr unsigned kPartitionBits = 8;
