@@ -33,13 +33,19 @@ void check_reader(std::string_view text, std::size_t chunk_size, std::size_t bat
   }
 }
 
-// The bytes as a file read on 2 to 5 threads, in shares of 1 to 64 bytes.
+// The bytes as a file read on 2 to 5 threads, in shares of 1 to 64 bytes,
+// and through a pipe written 1 to 64 bytes at a time.
 void check_split_reading(std::string_view text, std::uint8_t shape) {
   namespace reference = diagonal_picks::reference;
+  const auto alone = reference::read_alone(text);
   const reference::TempFile file(text);
   reference::RecordingCounter counter;
-  const auto split = reference::read_split(file, 2 + shape % 4, 1 + shape / 4, counter);
-  if (!reference::same_points(split, reference::read_alone(text))) std::abort();
+  if (!reference::same_points(reference::read_split(file, 2 + shape % 4, 1 + shape / 4, counter), alone)) {
+    std::abort();
+  }
+  reference::RecordingCounter stream_counter;
+  const auto streamed = reference::read_split_stream(text, 1 + shape / 4, 2 + shape % 4, 64, stream_counter);
+  if (!reference::same_points(streamed, alone)) std::abort();
 }
 
 // Each 9-byte record is a point and a repeat count: it adds up to 256

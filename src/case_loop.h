@@ -38,9 +38,9 @@ std::size_t format_ratio_line(double result, char (&line)[kMaxLineLength]);
 // `counter.finish(N)`, which also readies the counter for the next case. A
 // count whose digits run to the very end of the input is not a case. A case
 // whose points are cut short still gets its line, from the points read, and
-// ends the run. With `split`, the points of a large case from a regular
-// file are read on several threads and handed to the counter as a
-// PointSink, as far as they can be.
+// ends the run. With `split`, the points of a large case are read on
+// several threads and handed to the counter as a PointSink, as far as they
+// can be.
 // Points handed to the counter at a time, at most.
 inline constexpr std::size_t kBatchPoints = 2048;
 
@@ -69,8 +69,8 @@ void read_cases(InputReader& input, Counter& counter, const LineWriter& write_li
 
 // The program: counts the points of each case on both diagonal directions
 // and writes the share of picks that share a diagonal. `file`, when given,
-// is the descriptor that `input` reads: if it is a regular file, large
-// cases are read on every CPU the process may use.
+// is the descriptor that `input` reads: large cases are then read on every
+// CPU the process may use.
 void run_cases(InputReader& input, const LineWriter& write_line, std::optional<int> file = std::nullopt);
 
 }  // namespace diagonal_picks

@@ -1,7 +1,7 @@
-// Reading a case's points from a regular file on several threads: every
-// point reaches every owner, in the order the exact reader reads them, and
-// the reader goes on exactly where it would have, whatever the shares cut
-// and whatever the file holds.
+// Reading a case's points from a regular file or a pipe on several threads:
+// every point reaches every owner, in the order the exact reader reads them,
+// and the reader goes on exactly where it would have, whatever the shares or
+// the writes cut and whatever the input holds.
 
 #include "read/parallel_file_reader.h"
 
@@ -10,12 +10,15 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "case_loop.h"
@@ -29,35 +32,44 @@ namespace {
 
 using reference::read_alone;
 using reference::read_split;
+using reference::read_split_stream;
 using reference::RecordingCounter;
 using reference::TempFile;
 
-// The same cases and points as the exact reader, every owner seeing all of
-// them, for every share size and thread count; returns the numbers the
-// threads read in the first case under the smallest shares.
+// Whether `cases` are `expected`, every owner seeing all their points, and
+// the threads' owners told of a case only when they read all of it.
+void expect_cases(const std::vector<RecordingCounter::Case>& cases,
+                  const std::vector<RecordingCounter::Case>& expected) {
+  ASSERT_EQ(cases.size(), expected.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "case " << i);
+    EXPECT_EQ(cases[i].owners, expected[i].owners);
+    if (cases[i].all_added) {
+      EXPECT_EQ(cases[i].on_threads, cases[i].owners[0].size());
+    }
+  }
+}
+
+// The same cases and points as the exact reader for every share size and
+// thread count, from a file and from a pipe written in pieces of every
+// size; returns the numbers the threads read in the first case from the
+// file under the smallest shares.
 std::size_t expect_same_as_alone(const std::string& text) {
   const auto expected = read_alone(text);
   const TempFile file(text);
   std::size_t on_threads = 0;
   for (const std::size_t threads : {2U, 3U, 4U, 8U}) {
     for (const std::size_t share_bytes : {1U, 2U, 3U, 5U, 8U, 13U, 21U, 40U, 64U, 100U, 333U}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, shares of " << share_bytes);
       ::lseek(file.fd(), 0, SEEK_SET);
       RecordingCounter counter;
-      const auto cases = read_split(file, threads, share_bytes, counter);
-      if (cases.size() != expected.size()) {
-        ADD_FAILURE() << cases.size() << " cases, not " << expected.size() << ", with " << threads
-                      << " threads and shares of " << share_bytes;
-        continue;
-      }
-      for (std::size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(testing::Message() << threads << " threads, shares of " << share_bytes << ", case " << i);
-        EXPECT_EQ(cases[i].owners, expected[i].owners);
-        // Told only when the threads read the whole case.
-        if (cases[i].all_added) {
-          EXPECT_EQ(cases[i].on_threads, cases[i].owners[0].size());
-        }
-      }
-      if (threads == 2 && share_bytes == 1 && !cases.empty()) on_threads = cases[0].on_threads;
+      expect_cases(read_split(file, threads, share_bytes, counter), expected);
+      if (threads == 2 && share_bytes == 1 && !counter.cases.empty()) on_threads = counter.cases[0].on_threads;
+    }
+    for (const std::size_t chunk : {1U, 7U, 64U, 1000U, 1U << 20}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, a pipe written " << chunk << " bytes at a time");
+      RecordingCounter counter;
+      expect_cases(read_split_stream(text, chunk, threads, chunk % 2 == 0 ? 64 : 5, counter), expected);
     }
   }
   return on_threads;
@@ -123,31 +135,72 @@ TEST(ParallelFileReader, StopsWhereTheFileEndsInsideACase) {
   expect_same_as_alone("100\n" + points + "100");
 }
 
-TEST(ParallelFileReader, SplitsOnlyLargeCasesOfRegularFiles) {
+TEST(ParallelFileReader, SplitsOnlyLargeCases) {
   std::mt19937 random(17);
   const std::string text = "300\n" + random_points(random, 300);
-  const TempFile file(text);
-  {
-    RecordingCounter counter;
-    InputReader input(file_descriptor_source(file.fd()));
-    ParallelFileReader split(file.fd(), {.threads = 2, .share_bytes = 64, .min_points = 301});
-    read_cases(
-        input, counter, [](std::string_view) {}, &split);
-    EXPECT_EQ(counter.cases.at(0).on_threads, 0U);
-    EXPECT_EQ(counter.cases.at(0).owners, read_alone(text).at(0).owners);
+  const auto expected = read_alone(text);
+  for (const std::int64_t min_points : {300, 301}) {
+    SCOPED_TRACE(testing::Message() << "split from " << min_points << " points");
+    const std::size_t expected_on_threads = min_points == 300 ? 600 : 0;
+    const auto read = [&](int fd) {
+      RecordingCounter counter;
+      InputReader input(file_descriptor_source(fd));
+      ParallelFileReader split(fd, {.threads = 2, .share_bytes = 64, .min_points = min_points});
+      read_cases(
+          input, counter, [](std::string_view) {}, &split);
+      EXPECT_EQ(counter.cases.at(0).on_threads, expected_on_threads);
+      EXPECT_EQ(counter.cases.at(0).owners, expected.at(0).owners);
+    };
+    const TempFile file(text);
+    read(file.fd());
+    const reference::FilledPipe pipe(text, 100);
+    read(pipe.fd());
   }
-  std::array<int, 2> pipe_ends{};
-  ASSERT_EQ(::pipe(pipe_ends.data()), 0);
-  ASSERT_LT(text.size(), 65536U);  // fits in the pipe
-  ASSERT_EQ(::write(pipe_ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  ::close(pipe_ends[1]);
-  RecordingCounter counter;
-  InputReader input(file_descriptor_source(pipe_ends[0]));
-  ParallelFileReader split(pipe_ends[0], {.threads = 2, .share_bytes = 64, .min_points = 1});
-  read_cases(
-      input, counter, [](std::string_view) {}, &split);
-  ::close(pipe_ends[0]);
-  EXPECT_EQ(counter.cases.at(0).on_threads, 0U);
+}
+
+// A line leaves as soon as its case has been read: the threads never wait
+// for input the case does not need, though the writer sends the next case
+// only once it has the last line.
+TEST(ParallelFileReader, AnswersACaseFromAPipeBeforeTheNextArrives) {
+  std::mt19937 random(29);
+  const std::string large = "3000\n" + random_points(random, 3000);
+  for (const std::string_view end_of_case : {"", "\n"}) {
+    std::array<int, 2> ends{};
+    ASSERT_EQ(::pipe(ends.data()), 0);
+    std::mutex mutex;
+    std::condition_variable answered;
+    std::size_t lines = 0;
+    std::jthread writer([&] {
+      for (int i = 0; i < 3; ++i) {
+        const std::string text = (i == 0 ? "" : "\n") + large + std::string(end_of_case);
+        ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        std::unique_lock lock(mutex);
+        // Without a line in time, the write below frees the reader and the
+        // test fails.
+        answered.wait_for(lock, std::chrono::seconds(20), [&] { return lines > static_cast<std::size_t>(i); });
+        EXPECT_EQ(lines, static_cast<std::size_t>(i + 1)) << "no line for case " << i << " before the next";
+      }
+      ::close(ends[1]);
+    });
+    RecordingCounter counter;
+    InputReader input(file_descriptor_source(ends[0]));
+    ParallelFileReader split(ends[0], {.threads = 2, .share_bytes = 4096, .min_points = 1});
+    read_cases(
+        input, counter,
+        [&](std::string_view) {
+          const std::lock_guard lock(mutex);
+          ++lines;
+          answered.notify_all();
+        },
+        &split);
+    writer.join();
+    ::close(ends[0]);
+    ASSERT_EQ(counter.cases.size(), 3U);
+    for (const auto& one_case : counter.cases) EXPECT_EQ(one_case.owners, read_alone(large).at(0).owners);
+    // The case's last number, with no white space after it, waits for the
+    // next byte, as the exact reader does; the rest is read by the threads.
+    EXPECT_GE(counter.cases[1].on_threads, 5990U);
+  }
 }
 
 TEST(ParallelFileReader, SurvivesAFileThatChangesSizeWhileItIsRead) {

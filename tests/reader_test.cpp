@@ -184,6 +184,35 @@ INSTANTIATE_TEST_SUITE_P(EveryKernel, Reader, testing::ValuesIn(supported_scan_k
                            return std::string(kernel.param.name);
                          });
 
+// A caller that reads raw bytes takes the buffered ones first, then the
+// source's; what it puts back is read next, ahead of what is still
+// buffered, whatever its size.
+TEST(RawReading, TakesBufferedBytesFirstAndReadsWhatIsPutBackFirst) {
+  for (const std::size_t put_back : {std::size_t{0}, std::size_t{3}, InputReader::kBlockSize + 5}) {
+    const std::string text = "12 34 56 78";
+    InputReader input(reference::chunked_source(text, 7));  // "12 34 5", then "6 78"
+    std::int64_t first = 0;
+    ASSERT_EQ(input.read_int64(first), ReadStatus::ok);
+    std::string raw(2, '\0');
+    ASSERT_EQ(input.read_raw({raw.data(), raw.size()}), 2U);  // " 3" of the buffered "4 5"
+    EXPECT_EQ(raw, " 3");
+    std::string rest(100, '\0');
+    ASSERT_EQ(input.read_raw({rest.data(), rest.size()}), 3U);
+    EXPECT_EQ(rest.substr(0, 3), "4 5");
+    ASSERT_EQ(input.read_raw({rest.data(), rest.size()}), 4U);  // the source's next chunk
+    EXPECT_EQ(rest.substr(0, 4), "6 78");
+    input.put_back({rest.data(), 2});  // "6 "
+    const std::string back = "9 " + std::string(put_back, ' ');
+    input.put_back({back.data(), back.size()});  // ahead of "6 "
+    input.put_back({"-", 1});                    // ahead of both
+    std::vector<std::int32_t> values(4);
+    EXPECT_EQ(input.read_int32s(values), 2U);
+    EXPECT_EQ(values, (std::vector<std::int32_t>{-9, 6, 0, 0}));
+    std::string after_end(4, '\0');
+    EXPECT_EQ(input.read_raw({after_end.data(), after_end.size()}), 0U);
+  }
+}
+
 TEST(Dispatch, PortableKernelIsAlwaysThereAndLast) {
   const auto kernels = supported_scan_kernels();
   ASSERT_FALSE(kernels.empty());

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -69,6 +70,36 @@ bool InputReader::refill() {
   pos_ = buffer_.get();
   end_ = buffer_.get() + count;
   return true;
+}
+
+std::size_t InputReader::read_raw(std::span<char> to) {
+  if (pos_ != end_) {
+    const std::size_t taken = std::min(to.size(), buffered());
+    std::copy_n(pos_, taken, to.data());
+    pos_ += taken;
+    return taken;
+  }
+  if (source_exhausted_ || to.empty()) return 0;
+  const std::size_t count = source_(to.data(), to.size());
+  source_exhausted_ = count == 0;
+  return count;
+}
+
+void InputReader::put_back(std::span<const char> bytes) {
+  const std::size_t kept = buffered();
+  const std::size_t size = bytes.size() + kept;
+  if (size > capacity_) {
+    auto larger = std::make_unique_for_overwrite<char[]>(size + 1 + kScanPadding);
+    std::copy_n(pos_, kept, larger.get() + bytes.size());
+    buffer_ = std::move(larger);
+    capacity_ = size;
+  } else {
+    std::memmove(buffer_.get() + bytes.size(), pos_, kept);
+  }
+  std::copy(bytes.begin(), bytes.end(), buffer_.get());
+  std::fill_n(buffer_.get() + size, 1 + kScanPadding, '\0');
+  pos_ = buffer_.get();
+  end_ = buffer_.get() + size;
 }
 
 bool InputReader::skip_white_space() {

@@ -60,6 +60,14 @@ class InputReader {
   // read asks the source again.
   void discard_buffered() { pos_ = end_; }
 
+  // For a caller that reads raw bytes itself: moves up to `to.size()` bytes
+  // to `to`, buffered ones first, else from one call to the source, which
+  // may wait for them. 0 once the input has ended.
+  std::size_t read_raw(std::span<char> to);
+  // Makes `bytes` the next to be read, ahead of anything buffered: what a
+  // raw reader took and did not use.
+  void put_back(std::span<const char> bytes);
+
  private:
   // Reads one integer whose magnitude may be up to `max_positive` (or one
   // more when negative); `magnitude` and `negative` describe it on success.
@@ -69,7 +77,8 @@ class InputReader {
 
   ByteSource source_;
   ScanFunction scan_;
-  std::unique_ptr<char[]> buffer_;  // kBlockSize bytes, a sentinel and the scanner's padding
+  std::unique_ptr<char[]> buffer_;  // capacity_ bytes, a sentinel and the scanner's padding
+  std::size_t capacity_ = kBlockSize;
   const char* pos_;
   const char* end_;
   bool source_exhausted_ = false;

@@ -1,5 +1,6 @@
 #include "read/parallel_file_reader.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,14 +9,10 @@
 #include <cerrno>
 #include <limits>
 #include <system_error>
+#include <vector>
 
 namespace diagonal_picks {
 namespace {
-
-// How far past a nominal share boundary to look for white space. A plain
-// number is at most 11 bytes, so a run of non-space this long is not one,
-// and the exact reader takes over there.
-constexpr std::size_t kBoundarySearch = 64;
 
 // Shares in the ring for each thread: enough that a thread rarely waits for
 // a slot to be counted.
@@ -34,6 +31,12 @@ std::size_t read_at(int fd, char* buffer, std::size_t count, std::uint64_t offse
   return done;
 }
 
+// Whether a read of `fd` would return at once.
+bool has_input(int fd) {
+  pollfd waiting{fd, POLLIN, 0};
+  return ::poll(&waiting, 1, 0) > 0;
+}
+
 }  // namespace
 
 ParallelFileReader::ParallelFileReader(int fd, const Options& options, const ScanKernel& kernel)
@@ -42,7 +45,8 @@ ParallelFileReader::ParallelFileReader(int fd, const Options& options, const Sca
   options_.share_bytes = std::max<std::size_t>(options_.share_bytes, 1);
   options_.min_points = std::max<std::int64_t>(options_.min_points, 1);
   struct stat status {};
-  usable_ = options_.threads >= 2 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  usable_ = options_.threads >= 2 && ::fstat(fd, &status) == 0;
+  stream_ = !S_ISREG(status.st_mode);
 }
 
 std::size_t ParallelFileReader::value_capacity() const { return (options_.share_bytes + kBoundarySearch) / 2 + 1; }
@@ -53,8 +57,12 @@ bool ParallelFileReader::start_team() {
   slots_ = std::make_unique<Slot[]>(slot_count_);
   for (std::size_t slot = 0; slot < slot_count_; ++slot) {
     slots_[slot].values = std::make_unique_for_overwrite<std::int32_t[]>(value_capacity());
+    if (stream_) {
+      slots_[slot].bytes =
+          std::make_unique_for_overwrite<char[]>(options_.share_bytes + kBoundarySearch + kScanPadding);
+    }
   }
-  for (std::size_t thread = 0; thread < options_.threads; ++thread) {
+  for (std::size_t thread = 0; thread < options_.threads && !stream_; ++thread) {
     bytes_.push_back(std::make_unique_for_overwrite<char[]>(options_.share_bytes + kBoundarySearch + kScanPadding));
   }
   counted_ = std::make_unique<std::atomic<std::uint64_t>[]>(options_.owners);
@@ -69,19 +77,32 @@ bool ParallelFileReader::start_team() {
 
 std::int64_t ParallelFileReader::read_points(InputReader& input, std::int64_t N, PointSink& sink) {
   if (!worth_splitting(N)) return 0;
-  const off_t here = ::lseek(fd_, 0, SEEK_CUR);
-  struct stat status {};
-  if (here < 0 || static_cast<std::uint64_t>(here) < input.buffered() || ::fstat(fd_, &status) != 0) return 0;
-  const std::uint64_t begin = static_cast<std::uint64_t>(here) - input.buffered();
-  const auto file_end = static_cast<std::uint64_t>(status.st_size);
-  if (file_end <= begin || file_end - begin < options_.threads * options_.share_bytes) return 0;
+  // A stream's offsets count from the case's first byte; a file's from its
+  // own.
+  std::uint64_t begin = 0;
+  std::uint64_t file_end = std::numeric_limits<std::uint64_t>::max();
+  if (!stream_) {
+    const off_t here = ::lseek(fd_, 0, SEEK_CUR);
+    struct stat status {};
+    if (here < 0 || static_cast<std::uint64_t>(here) < input.buffered() || ::fstat(fd_, &status) != 0) return 0;
+    begin = static_cast<std::uint64_t>(here) - input.buffered();
+    file_end = static_cast<std::uint64_t>(status.st_size);
+    if (file_end <= begin || file_end - begin < options_.threads * options_.share_bytes) return 0;
+  }
   if (!start_team()) return 0;
 
   begin_ = begin;
   file_end_ = file_end;
-  share_count_ = (file_end - begin + options_.share_bytes - 1) / options_.share_bytes;
   // The case cannot hold more numbers than the file has bytes.
   tokens_wanted_ = 2 * std::min(static_cast<std::uint64_t>(N), file_end - begin);
+  share_count_.store(stream_ ? std::numeric_limits<std::uint64_t>::max()
+                             : (file_end - begin + options_.share_bytes - 1) / options_.share_bytes,
+                     std::memory_order_relaxed);
+  filled_.store(0, std::memory_order_relaxed);
+  input_ = &input;
+  stream_read_ = 0;
+  tail_size_ = 0;
+  reading_over_ = false;
   sink_ = &sink;
   next_share_.store(0, std::memory_order_relaxed);
   needed_.store(std::numeric_limits<std::uint64_t>::max(), std::memory_order_relaxed);
@@ -89,11 +110,14 @@ std::int64_t ParallelFileReader::read_points(InputReader& input, std::int64_t N,
   for (std::size_t slot = 0; slot < slot_count_; ++slot) slots_[slot].holds.store(0, std::memory_order_relaxed);
   team_->run([this](std::size_t thread) { work(thread); });
   sink_ = nullptr;
+  input_ = nullptr;
 
   // The exact reader goes on from where the threads stopped. (lseek cannot
   // fail here: it has just worked on this descriptor.)
   const Walk& walk = outcome_;
-  if (walk.position != begin) {
+  if (stream_) {
+    put_back_unused(input, walk.position);
+  } else if (walk.position != begin) {
     static_cast<void>(::lseek(fd_, static_cast<off_t>(walk.position), SEEK_SET));
     input.discard_buffered();
   }
@@ -119,16 +143,20 @@ void ParallelFileReader::work(std::size_t thread) {
   for (;;) {
     const std::uint32_t seen = events_.load(std::memory_order_acquire);
     bool progressed = !walk.done && count_ready(thread, walk);
-    if (!claim.has_value() && !claims_over) {
+    // The thread that reads a stream converts only when it cannot read.
+    const bool read = stream_ && thread == 0 && !reading_over_ && read_share(walk);
+    progressed = progressed || read;
+    if (!claim.has_value() && !claims_over && !read) {
       const std::uint64_t index = next_share_.fetch_add(1, std::memory_order_relaxed);
-      claims_over = index >= share_count_;
+      claims_over = index >= share_count_.load(std::memory_order_acquire);
       if (!claims_over) claim = index;
     }
-    if (claim.has_value() && *claim >= needed_.load(std::memory_order_acquire)) {
-      claim.reset();  // the case ended before it; so does every later one
+    if (claim.has_value() &&
+        (*claim >= needed_.load(std::memory_order_acquire) || *claim >= share_count_.load(std::memory_order_acquire))) {
+      claim.reset();  // the case or the input ended before it; so does every later one
       claims_over = true;
     }
-    if (claim.has_value() && slot_free(*claim)) {
+    if (claim.has_value() && ready_to_convert(*claim)) {
       convert(thread, *claim);
       claim.reset();
       progressed = true;
@@ -137,6 +165,55 @@ void ParallelFileReader::work(std::size_t thread) {
     if (!progressed) wait_for_change(events_, seen);
   }
   if (thread == 0) outcome_ = walk;
+}
+
+bool ParallelFileReader::read_share(const Walk& walk) {
+  if (walk.done || needed_.load(std::memory_order_acquire) != std::numeric_limits<std::uint64_t>::max()) {
+    reading_over_ = true;
+    return false;
+  }
+  const std::uint64_t index = filled_.load(std::memory_order_relaxed);  // written on this thread only
+  if (!slot_free(index)) return false;
+  // Wait for input only when every share read has been counted, so the
+  // case surely needs more; else read only what is there already.
+  if (walk.next != index && input_->buffered() == 0 && !has_input(fd_)) return false;
+  char* const bytes = slots_[index % slot_count_].bytes.get();
+  std::copy_n(tail_.data(), tail_size_, bytes);
+  const std::size_t capacity = options_.share_bytes + kBoundarySearch;
+  const std::size_t got = input_->read_raw({bytes + tail_size_, capacity - tail_size_});
+  const std::size_t size = tail_size_ + got;
+  if (got == 0) {  // the input ended: what is left is the last share
+    tail_size_ = 0;
+    if (size > 0) publish_share(size);
+    share_count_.store(index + (size > 0 ? 1 : 0), std::memory_order_release);
+    reading_over_ = true;
+    announce();
+    return true;
+  }
+  // The share ends after its last white space, and the bytes after it
+  // begin the next; a run of non-space longer than a plain number goes
+  // with this one, to the exact reader.
+  std::size_t end = size;
+  while (end > 0 && !is_space(bytes[end - 1])) --end;
+  if (size - end > kBoundarySearch) end = size;
+  tail_size_ = size - end;
+  std::copy_n(bytes + end, tail_size_, tail_.data());
+  if (end > 0) publish_share(end);
+  return true;
+}
+
+void ParallelFileReader::publish_share(std::size_t size) {
+  const std::uint64_t index = filled_.load(std::memory_order_relaxed);
+  Slot& slot = slots_[index % slot_count_];
+  std::fill_n(slot.bytes.get() + size, kScanPadding, '\0');
+  slot.share = Share{stream_read_, stream_read_ + size, stream_read_, 0, false};
+  stream_read_ += size;
+  filled_.store(index + 1, std::memory_order_release);
+  announce();
+}
+
+bool ParallelFileReader::ready_to_convert(std::uint64_t index) const {
+  return stream_ ? index < filled_.load(std::memory_order_acquire) : slot_free(index);
 }
 
 bool ParallelFileReader::slot_free(std::uint64_t index) const {
@@ -155,6 +232,18 @@ void ParallelFileReader::announce() {
 void ParallelFileReader::convert(std::size_t thread, std::uint64_t index) {
   Slot& slot = slots_[index % slot_count_];
   Share& share = slot.share;
+  const auto scan = [&](const char* first, const char* last) {
+    const ScanResult scanned = scan_(first, last, slot.values.get(), value_capacity());
+    share.tokens = scanned.count;
+    share.stop = share.begin + static_cast<std::uint64_t>(scanned.ptr - first);
+    share.whole = scanned.stop == ScanStop::need_more && scanned.ptr == last;
+  };
+  if (stream_) {
+    scan(slot.bytes.get(), slot.bytes.get() + (share.end - share.begin));
+    slot.holds.store(index + 1, std::memory_order_release);
+    announce();
+    return;
+  }
   const std::uint64_t nominal_begin = begin_ + index * options_.share_bytes;
   const std::uint64_t nominal_end = std::min<std::uint64_t>(nominal_begin + options_.share_bytes, file_end_);
   const std::uint64_t read_end = std::min<std::uint64_t>(nominal_end + kBoundarySearch, file_end_);
@@ -181,12 +270,7 @@ void ParallelFileReader::convert(std::size_t thread, std::uint64_t index) {
     if (first.has_value() && last.has_value()) {
       share.begin = std::min(*first, *last);
       share.end = *last;
-      const char* const scan_first = bytes + (share.begin - nominal_begin);
-      const char* const scan_last = bytes + (share.end - nominal_begin);
-      const ScanResult scanned = scan_(scan_first, scan_last, slot.values.get(), value_capacity());
-      share.tokens = scanned.count;
-      share.stop = share.begin + static_cast<std::uint64_t>(scanned.ptr - scan_first);
-      share.whole = scanned.stop == ScanStop::need_more && scanned.ptr == scan_last;
+      scan(bytes + (share.begin - nominal_begin), bytes + (share.end - nominal_begin));
     }
   }
   slot.holds.store(index + 1, std::memory_order_release);
@@ -196,8 +280,8 @@ void ParallelFileReader::convert(std::size_t thread, std::uint64_t index) {
 bool ParallelFileReader::count_ready(std::size_t owner, Walk& walk) {
   bool any = false;
   while (!walk.done) {
-    if (walk.next == share_count_) {
-      end_walk(walk, walk.position);  // the file ends inside the case
+    if (walk.next == share_count_.load(std::memory_order_acquire)) {
+      end_walk(walk, walk.position);  // the input ends inside the case
       break;
     }
     const Slot& slot = slots_[walk.next % slot_count_];
@@ -230,7 +314,7 @@ void ParallelFileReader::count_share(std::size_t owner, Walk& walk, const Slot& 
 
   if (walk.tokens == tokens_wanted_) {
     // Only the caller's owner needs to know where the case ended.
-    end_walk(walk, owner == 0 ? end_of_number(share, used) : share.end);
+    end_walk(walk, owner == 0 ? end_of_number(slot, used) : share.end);
     sink_->all_added(owner);
   } else if (!share.whole) {
     end_walk(walk, share.tokens > 0 ? share.stop : walk.position);
@@ -246,13 +330,18 @@ void ParallelFileReader::end_walk(Walk& walk, std::uint64_t position) {
   announce();
 }
 
-std::uint64_t ParallelFileReader::end_of_number(const Share& share, std::size_t count) const {
-  // Owner 0 runs on thread 0, which is not converting now: its buffer is
-  // free. The share is read again, since another thread converted it.
-  char* const bytes = bytes_[0].get();
+std::uint64_t ParallelFileReader::end_of_number(const Slot& slot, std::size_t count) const {
+  const Share& share = slot.share;
   const auto size = static_cast<std::size_t>(share.end - share.begin);
-  if (read_at(fd_, bytes, size, share.begin) != size) return share.end;  // the file changed under us
-  std::fill_n(bytes + size, kScanPadding, '\0');
+  const char* bytes = slot.bytes.get();
+  if (!stream_) {
+    // Owner 0 runs on thread 0, which is not converting now: its buffer is
+    // free. The share is read again, since another thread converted it.
+    char* const buffer = bytes_[0].get();
+    if (read_at(fd_, buffer, size, share.begin) != size) return share.end;  // the file changed under us
+    std::fill_n(buffer + size, kScanPadding, '\0');
+    bytes = buffer;
+  }
   const char* at = bytes;
   std::array<std::int32_t, 256> scratch{};
   while (count > 0) {
@@ -262,6 +351,20 @@ std::uint64_t ParallelFileReader::end_of_number(const Share& share, std::size_t 
     count -= scanned.count;
   }
   return share.begin + static_cast<std::uint64_t>(at - bytes);
+}
+
+void ParallelFileReader::put_back_unused(InputReader& input, std::uint64_t position) const {
+  // The shares still in the ring, in order, then the bytes after the last.
+  std::vector<char> unused;
+  const std::uint64_t filled = filled_.load(std::memory_order_relaxed);
+  for (std::uint64_t index = filled - std::min<std::uint64_t>(filled, slot_count_); index < filled; ++index) {
+    const Slot& slot = slots_[index % slot_count_];
+    if (slot.share.end <= position) continue;
+    const std::uint64_t from = std::max(position, slot.share.begin) - slot.share.begin;
+    unused.insert(unused.end(), slot.bytes.get() + from, slot.bytes.get() + (slot.share.end - slot.share.begin));
+  }
+  unused.insert(unused.end(), tail_.begin(), tail_.begin() + static_cast<std::ptrdiff_t>(tail_size_));
+  input.put_back(unused);
 }
 
 }  // namespace diagonal_picks

@@ -34,21 +34,27 @@ class PointSink {
   PointSink& operator=(PointSink&&) = default;
 };
 
-// Reads the points of one large case from a regular file on several CPUs at
-// once, with the same result as the InputReader reading them one by one.
+// Reads the points of one large case on several CPUs at once, with the same
+// result as the InputReader reading them one by one.
 //
-// The case's bytes are cut into shares of a fixed size. Each thread takes
-// the next share, reads it with pread(2) and converts it with the scanning
-// kernel into a slot of a ring: a share starts just after the first white
-// space at or after its nominal start, so no number is cut. Each owner
-// walks the converted shares in order, so it knows which numbers are X and
-// which Y and where the case ends, and hands the points to the sink. No
-// thread waits for another unless the ring is full or its next share is
-// still being converted, and then each converts or counts what it can.
+// The case's bytes are cut into shares, each converted with the scanning
+// kernel into a slot of a ring by whichever thread takes it. From a regular
+// file, each thread takes the next share by its place in the file and reads
+// it with pread(2); a share starts just after the first white space at or
+// after its nominal start, so no number is cut. From anything else (a pipe,
+// a terminal), the caller's thread reads the bytes in order and cuts each
+// share after its last white space; it waits for input only when every
+// share read so far has been counted and the case needs more, so a line
+// still leaves as soon as its case is read. Each owner walks the converted
+// shares in order, so it knows which numbers are X and which Y and where
+// the case ends, and hands the points to the sink. No thread waits for
+// another unless the ring is full or its next share is still being read or
+// converted, and then each reads, converts or counts what it can.
 //
 // Whatever the threads cannot be sure of leaves the rest of the case to the
-// exact reader: a token that is not plain, the end of the file inside the
-// case, a file that shrinks.
+// exact reader: a token that is not plain, the end of the input inside the
+// case, a file that shrinks. Bytes read from a stream and not used are
+// handed back to the InputReader.
 class ParallelFileReader {
  public:
   struct Options {
@@ -58,13 +64,13 @@ class ParallelFileReader {
     // its conversion and its counting, and that the threads share the work
     // evenly; the ring holds a few shares per thread.
     std::size_t share_bytes = std::size_t{64} << 10;
-    // Cases with fewer points, or with fewer bytes left in the file than
-    // a share per thread, are read by the caller alone.
+    // Cases with fewer points, or with fewer bytes left in a file than a
+    // share per thread, are read by the caller alone.
     std::int64_t min_points = std::int64_t{1} << 16;
   };
 
   // `fd` is the descriptor the InputReader reads, which must not be
-  // closed before this; anything but a regular file is never split.
+  // closed before this.
   ParallelFileReader(int fd, const Options& options, const ScanKernel& kernel = best_scan_kernel());
 
   // Whether a case of N points is large enough to split, if the file is.
@@ -77,9 +83,14 @@ class ParallelFileReader {
   std::int64_t read_points(InputReader& input, std::int64_t N, PointSink& sink);
 
  private:
+  // How far past a nominal share boundary to look for white space. A plain
+  // number is at most 11 bytes, so a run of non-space this long is not one,
+  // and the exact reader takes over there.
+  static constexpr std::size_t kBoundarySearch = 64;
+
   // A converted share.
   struct Share {
-    std::uint64_t begin = 0;  // its bytes in the file, between the boundaries
+    std::uint64_t begin = 0;  // its bytes in the file or stream, between the boundaries
     std::uint64_t end = 0;
     std::uint64_t stop = 0;  // where the conversion stopped
     std::size_t tokens = 0;  // plain numbers converted from `begin` on
@@ -87,6 +98,7 @@ class ParallelFileReader {
   };
   struct Slot {
     std::unique_ptr<std::int32_t[]> values;
+    std::unique_ptr<char[]> bytes;  // from a stream: the share's bytes, from `begin` on
     Share share;
     std::atomic<std::uint64_t> holds{0};  // 1 + the index of the share converted into it
   };
@@ -103,13 +115,21 @@ class ParallelFileReader {
 
   bool start_team();
   void work(std::size_t thread);
+  // From a stream, on the caller's thread: reads the next share's bytes
+  // when a slot is free for them; says whether it read any.
+  bool read_share(const Walk& walk);
+  void publish_share(std::size_t size);
+  // Whether the share may be converted now.
+  bool ready_to_convert(std::uint64_t index) const;
   void convert(std::size_t thread, std::uint64_t index);
   // Counts the shares that are ready, in order; says whether there were any.
   bool count_ready(std::size_t owner, Walk& walk);
   void count_share(std::size_t owner, Walk& walk, const Slot& slot);
   void end_walk(Walk& walk, std::uint64_t position);
   // The file offset just past the share's `count`-th number.
-  std::uint64_t end_of_number(const Share& share, std::size_t count) const;
+  std::uint64_t end_of_number(const Slot& slot, std::size_t count) const;
+  // From a stream: gives the input the bytes read from `position` on.
+  void put_back_unused(InputReader& input, std::uint64_t position) const;
   bool slot_free(std::uint64_t index) const;
   std::size_t value_capacity() const;
   void announce();
@@ -117,7 +137,8 @@ class ParallelFileReader {
   int fd_;
   Options options_;
   ScanFunction scan_;
-  bool usable_ = false;                         // a regular file, CPUs and threads to split it
+  bool usable_ = false;                         // a descriptor, CPUs and threads to split it
+  bool stream_ = false;                         // not a regular file
   std::unique_ptr<ThreadTeam> team_;            // started at the first split case
   std::vector<std::unique_ptr<char[]>> bytes_;  // one share's bytes per thread
   std::unique_ptr<Slot[]> slots_;
@@ -126,10 +147,17 @@ class ParallelFileReader {
   // The case, set before the threads run.
   std::uint64_t begin_ = 0;
   std::uint64_t file_end_ = 0;
-  std::uint64_t share_count_ = 0;
   std::uint64_t tokens_wanted_ = 0;
   PointSink* sink_ = nullptr;
+  // A stream's reading, on the caller's thread.
+  InputReader* input_ = nullptr;
+  std::uint64_t stream_read_ = 0;             // bytes of the case read into shares
+  std::array<char, kBoundarySearch> tail_{};  // bytes after the last share's last white space
+  std::size_t tail_size_ = 0;
+  bool reading_over_ = false;
   // Shared while they run.
+  std::atomic<std::uint64_t> share_count_{0};              // shares of the input, once known
+  std::atomic<std::uint64_t> filled_{0};                   // shares read from a stream
   std::atomic<std::uint64_t> next_share_{0};               // the next share to convert
   std::unique_ptr<std::atomic<std::uint64_t>[]> counted_;  // shares each owner counted
   std::atomic<std::uint64_t> needed_{0};                   // shares the owners need, once known

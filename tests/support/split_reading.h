@@ -1,6 +1,7 @@
-// Reading a file on several threads, for the tests and the fuzzers: a file
-// that holds a given text, and a counter that records which points each
-// owner was handed, to compare with the exact reader's.
+// Reading on several threads, for the tests and the fuzzers: a file that
+// holds a given text, a pipe that a thread fills with it, and a counter that
+// records which points each owner was handed, to compare with the exact
+// reader's.
 #pragma once
 
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -106,6 +108,55 @@ inline std::vector<RecordingCounter::Case> read_split(const TempFile& file, std:
                                                       std::size_t share_bytes, RecordingCounter& counter) {
   InputReader input(file_descriptor_source(file.fd()));
   ParallelFileReader split(file.fd(), {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
+  read_cases(
+      input, counter, [](std::string_view) {}, &split);
+  return counter.cases;
+}
+
+// The read end of a pipe that a thread fills with `text`, `chunk` bytes per
+// write(2), and closes.
+class FilledPipe {
+ public:
+  FilledPipe(std::string_view text, std::size_t chunk) {
+    std::array<int, 2> ends{};
+    if (::pipe(ends.data()) != 0) std::abort();
+    read_end_ = ends[0];
+    writer_ = std::jthread([text, chunk, write_end = ends[1]] {
+      for (std::size_t at = 0; at < text.size();) {
+        const ssize_t wrote = ::write(write_end, text.data() + at, std::min(chunk, text.size() - at));
+        if (wrote <= 0) break;
+        at += static_cast<std::size_t>(wrote);
+      }
+      ::close(write_end);
+    });
+  }
+  FilledPipe(const FilledPipe&) = delete;
+  FilledPipe& operator=(const FilledPipe&) = delete;
+  FilledPipe(FilledPipe&&) = delete;
+  FilledPipe& operator=(FilledPipe&&) = delete;
+  ~FilledPipe() {
+    // What the reader left (after a count it could not read) frees the
+    // writer to finish.
+    std::array<char, 4096> rest{};
+    while (::read(read_end_, rest.data(), rest.size()) > 0) {
+    }
+    writer_.join();
+    ::close(read_end_);
+  }
+
+  int fd() const { return read_end_; }
+
+ private:
+  int read_end_ = -1;
+  std::jthread writer_;
+};
+
+inline std::vector<RecordingCounter::Case> read_split_stream(std::string_view text, std::size_t chunk,
+                                                             std::size_t threads, std::size_t share_bytes,
+                                                             RecordingCounter& counter) {
+  const FilledPipe pipe(text, chunk);
+  InputReader input(file_descriptor_source(pipe.fd()));
+  ParallelFileReader split(pipe.fd(), {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
   read_cases(
       input, counter, [](std::string_view) {}, &split);
   return counter.cases;
