@@ -1,7 +1,9 @@
 #include "case_loop.h"
 
+#include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -10,6 +12,18 @@
 #include "diagonal_counter.h"
 
 namespace diagonal_picks {
+namespace {
+
+// The CPUs this process may run on, at least 1.
+unsigned allowed_cpus() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
+  return static_cast<unsigned>(std::max(CPU_COUNT(&cpus), 1));
+}
+
+}  // namespace
+
 LineWriter file_descriptor_writer(int fd) {
   return [fd](std::string_view line) {
     while (!line.empty()) {
@@ -37,13 +51,12 @@ std::size_t format_ratio_line(double result, char (&line)[kMaxLineLength]) {
 }
 
 void run_cases(InputReader& input, const LineWriter& write_line, std::optional<int> file) {
-  const unsigned cpus = allowed_cpus();
-  DiagonalCounter counter(cpus);
+  DiagonalCounter counter;
   if (!file.has_value()) {
     read_cases(input, counter, write_line);
     return;
   }
-  ParallelFileReader split(*file, {.threads = cpus, .owners = DiagonalCounter::kOwners});
+  ParallelFileReader split(*file, {.threads = allowed_cpus(), .owners = DiagonalCounter::kOwners});
   read_cases(input, counter, write_line, &split);
 }
 

@@ -1,5 +1,6 @@
-// The counter gives the same ratios whether a helper thread counts one
-// direction or not, across large and small cases in any order.
+// The counter gives the same ratios whether it is handed both directions of
+// each point at once or each direction on its own, as the reading threads
+// hand them, finished there or not, across large and small cases.
 
 #include "diagonal_counter.h"
 
@@ -22,50 +23,50 @@ std::vector<std::int32_t> random_points(std::size_t points, std::int32_t spread,
   return coordinates;
 }
 
-std::vector<double> ratios(unsigned cpus, const std::vector<std::vector<std::int32_t>>& cases) {
-  DiagonalCounter counter(cpus);
-  const bool has_large_case =
-      std::ranges::any_of(cases, [](const auto& coordinates) { return coordinates.size() >= 2 * 65536; });
+enum class Handing { together, by_owner, by_owner_finished };
+
+std::vector<double> ratios(Handing handing, const std::vector<std::vector<std::int32_t>>& cases) {
+  DiagonalCounter counter;
   std::vector<double> results;
   for (const auto& coordinates : cases) {
     // Batches of a size the counter does not use inside, so that its own
     // batching is crossed at odd places.
     constexpr std::size_t kBatchValues = std::size_t{2} * 3001;
     for (std::size_t first = 0; first < coordinates.size(); first += kBatchValues) {
-      const std::size_t size = std::min(kBatchValues, coordinates.size() - first);
-      counter.add(std::span(coordinates).subspan(first, size));
+      const auto batch = std::span(coordinates).subspan(first, std::min(kBatchValues, coordinates.size() - first));
+      if (handing == Handing::together) {
+        counter.add(batch);
+      } else {
+        counter.add(1, batch);
+        counter.add(0, batch);
+      }
+    }
+    if (handing == Handing::by_owner_finished) {
+      counter.all_added(1);
+      counter.all_added(0);
     }
     results.push_back(counter.finish(static_cast<std::int64_t>(coordinates.size() / 2)));
   }
-  const std::size_t expected_threads = !has_large_case || cpus == 1 ? 0 : cpus == 2 ? 1 : 2;
-  EXPECT_EQ(counter.threads_started(), expected_threads) << cpus << " CPUs";
   return results;
 }
 
-TEST(DiagonalCounter, ThreadsChangeNoResult) {
-  constexpr std::size_t kThreadPoints = 65536;
-  constexpr std::size_t kBatch = TallyWorker::kBatchKeys;
+TEST(DiagonalCounter, CountsTheSameHowEverThePointsAreHanded) {
   const std::vector<std::vector<std::int32_t>> cases = {
-      random_points(200000, 1000, 1),            // large, with repeated keys
-      random_points(10, 1000, 2),                // small, after a large one
-      random_points(300000, 1 << 30, 3),         // large, distinct keys
-      random_points(kThreadPoints - 1, 100, 4),  // just below the threads' threshold
-      random_points(kThreadPoints, 100, 5),      // just at it
-      // Ending at a batch's boundary, one short and one past it.
-      random_points(kThreadPoints + 3 * kBatch, 1 << 20, 6),
-      random_points(kThreadPoints + 3 * kBatch - 1, 1 << 20, 7),
-      random_points(kThreadPoints + 3 * kBatch + 1, 1 << 20, 8),
+      random_points(200000, 1000, 1),     // large, with repeated keys
+      random_points(10, 1000, 2),         // small, after a large one
+      random_points(300000, 1 << 30, 3),  // large, distinct keys
+      random_points(1, 5, 4),
       {},
   };
-  const std::vector<double> one = ratios(1, cases);
-  ASSERT_EQ(one.size(), cases.size());
-  for (const unsigned cpus : {2U, 4U, 8U}) {
-    const std::vector<double> many = ratios(cpus, cases);
-    for (std::size_t i = 0; i + 1 < cases.size(); ++i)
-      EXPECT_EQ(one[i], many[i]) << "case " << i << ", " << cpus << " CPUs";
-    EXPECT_TRUE(std::isnan(many.back()));
+  const std::vector<double> together = ratios(Handing::together, cases);
+  ASSERT_EQ(together.size(), cases.size());
+  EXPECT_TRUE(std::isnan(together.back()));
+  EXPECT_NE(together[0], together[2]);
+  for (const Handing handing : {Handing::by_owner, Handing::by_owner_finished}) {
+    const std::vector<double> by_owner = ratios(handing, cases);
+    for (std::size_t i = 0; i + 1 < cases.size(); ++i) EXPECT_EQ(together[i], by_owner[i]) << "case " << i;
+    EXPECT_TRUE(std::isnan(by_owner.back()));
   }
-  ratios(2, {random_points(1000, 10, 6), random_points(kThreadPoints - 1, 10, 7)});  // small cases start no thread
 }
 
 }  // namespace

@@ -237,7 +237,8 @@ TEST(ParallelFileReader, SurvivesAFileThatChangesSizeWhileItIsRead) {
   }
 }
 
-// The program's own counter, with its threads, against the exact reader.
+// The program's own counter, with its threads, against the exact reader,
+// from a file and from a pipe, whatever CPUs it may use.
 TEST(ParallelFileReader, CountsAsTheProgramDoesAlone) {
   std::mt19937 random(23);
   std::string text;
@@ -251,16 +252,22 @@ TEST(ParallelFileReader, CountsAsTheProgramDoesAlone) {
   std::string expected;
   InputReader alone(reference::chunked_source(text, 1 << 16));
   run_cases(alone, [&expected](std::string_view line) { expected += line; });
+  EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 5);
   const TempFile file(text);
-  for (const unsigned cpus : {1U, 2U, 4U}) {
+  for (const unsigned cpus : {1U, 2U, 4U, 8U}) {
+    const auto output_of = [&](int fd) {
+      std::string output;
+      InputReader input(file_descriptor_source(fd));
+      DiagonalCounter counter;
+      ParallelFileReader split(fd, {.threads = cpus, .share_bytes = 4096});
+      read_cases(
+          input, counter, [&output](std::string_view line) { output += line; }, &split);
+      return output;
+    };
     ::lseek(file.fd(), 0, SEEK_SET);
-    std::string output;
-    InputReader input(file_descriptor_source(file.fd()));
-    DiagonalCounter counter(cpus);
-    ParallelFileReader split(file.fd(), {.threads = cpus, .share_bytes = 4096});
-    read_cases(
-        input, counter, [&output](std::string_view line) { output += line; }, &split);
-    EXPECT_EQ(output, expected) << cpus << " CPUs";
+    EXPECT_EQ(output_of(file.fd()), expected) << cpus << " CPUs, from a file";
+    const reference::FilledPipe pipe(text, 1 << 16);
+    EXPECT_EQ(output_of(pipe.fd()), expected) << cpus << " CPUs, from a pipe";
   }
 }
 
