@@ -56,7 +56,7 @@ void run_cases(InputReader& input, const LineWriter& write_line, std::optional<i
     read_cases(input, counter, write_line);
     return;
   }
-  ParallelFileReader split(*file, {.threads = allowed_cpus(), .owners = DiagonalCounter::kOwners});
+  ParallelReader split(*file, {.threads = allowed_cpus(), .owners = DiagonalCounter::kOwners});
   read_cases(input, counter, write_line, &split);
 }
 

@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "read/input_reader.h"
-#include "read/parallel_file_reader.h"
+#include "read/parallel_reader.h"
 
 namespace diagonal_picks {
 
@@ -45,8 +45,7 @@ std::size_t format_ratio_line(double result, char (&line)[kMaxLineLength]);
 inline constexpr std::size_t kBatchPoints = 2048;
 
 template <class Counter>
-void read_cases(InputReader& input, Counter& counter, const LineWriter& write_line,
-                ParallelFileReader* split = nullptr) {
+void read_cases(InputReader& input, Counter& counter, const LineWriter& write_line, ParallelReader* split = nullptr) {
   std::array<std::int32_t, 2 * kBatchPoints> coordinates;
   std::int64_t N = 0;
   while (input.read_int64(N) == ReadStatus::ok) {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "read/parallel_file_reader.h"
+#include "read/parallel_reader.h"
 #include "tally/diagonal_tally.h"
 
 namespace diagonal_picks {
@@ -15,7 +15,7 @@ namespace diagonal_picks {
 // across cases, since clearing a small tally is cheaper than building it.
 //
 // It counts the points handed to it on the caller's thread. As a PointSink,
-// it counts the points that the threads of a ParallelFileReader read: one
+// it counts the points that the threads of a ParallelReader read: one
 // direction on each owner's thread, which then also sums that direction.
 class DiagonalCounter final : public PointSink {
  public:

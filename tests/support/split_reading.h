@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "case_loop.h"
-#include "read/parallel_file_reader.h"
+#include "read/parallel_reader.h"
 #include "support/reference_models.h"
 
 namespace diagonal_picks::reference {
@@ -107,7 +107,7 @@ inline std::vector<RecordingCounter::Case> read_alone(std::string_view text) {
 inline std::vector<RecordingCounter::Case> read_split(const TempFile& file, std::size_t threads,
                                                       std::size_t share_bytes, RecordingCounter& counter) {
   InputReader input(file_descriptor_source(file.fd()));
-  ParallelFileReader split(file.fd(), {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
+  ParallelReader split(file.fd(), {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
   read_cases(
       input, counter, [](std::string_view) {}, &split);
   return counter.cases;
@@ -156,7 +156,7 @@ inline std::vector<RecordingCounter::Case> read_split_stream(std::string_view te
                                                              RecordingCounter& counter) {
   const FilledPipe pipe(text, chunk);
   InputReader input(file_descriptor_source(pipe.fd()));
-  ParallelFileReader split(pipe.fd(), {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
+  ParallelReader split(pipe.fd(), {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
   read_cases(
       input, counter, [](std::string_view) {}, &split);
   return counter.cases;

@@ -1,4 +1,4 @@
-#include "read/parallel_file_reader.h"
+#include "read/parallel_reader.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -39,7 +39,7 @@ bool has_input(int fd) {
 
 }  // namespace
 
-ParallelFileReader::ParallelFileReader(int fd, const Options& options, const ScanKernel& kernel)
+ParallelReader::ParallelReader(int fd, const Options& options, const ScanKernel& kernel)
     : fd_(fd), options_(options), scan_(kernel.scan) {
   options_.owners = std::clamp<std::size_t>(options_.owners, 1, std::max<std::size_t>(options_.threads, 1));
   options_.share_bytes = std::max<std::size_t>(options_.share_bytes, 1);
@@ -49,9 +49,9 @@ ParallelFileReader::ParallelFileReader(int fd, const Options& options, const Sca
   stream_ = !S_ISREG(status.st_mode);
 }
 
-std::size_t ParallelFileReader::value_capacity() const { return (options_.share_bytes + kBoundarySearch) / 2 + 1; }
+std::size_t ParallelReader::value_capacity() const { return (options_.share_bytes + kBoundarySearch) / 2 + 1; }
 
-bool ParallelFileReader::start_team() {
+bool ParallelReader::start_team() {
   if (team_ != nullptr) return true;
   slot_count_ = kSlotsPerThread * options_.threads;
   slots_ = std::make_unique<Slot[]>(slot_count_);
@@ -75,7 +75,7 @@ bool ParallelFileReader::start_team() {
   }
 }
 
-std::int64_t ParallelFileReader::read_points(InputReader& input, std::int64_t N, PointSink& sink) {
+std::int64_t ParallelReader::read_points(InputReader& input, std::int64_t N, PointSink& sink) {
   if (!worth_splitting(N)) return 0;
   // A stream's offsets count from the case's first byte; a file's from its
   // own.
@@ -134,7 +134,7 @@ std::int64_t ParallelFileReader::read_points(InputReader& input, std::int64_t N,
   return read;
 }
 
-void ParallelFileReader::work(std::size_t thread) {
+void ParallelReader::work(std::size_t thread) {
   Walk walk;
   walk.position = begin_;
   walk.done = thread >= options_.owners;
@@ -167,7 +167,7 @@ void ParallelFileReader::work(std::size_t thread) {
   if (thread == 0) outcome_ = walk;
 }
 
-bool ParallelFileReader::read_share(const Walk& walk) {
+bool ParallelReader::read_share(const Walk& walk) {
   if (walk.done || needed_.load(std::memory_order_acquire) != std::numeric_limits<std::uint64_t>::max()) {
     reading_over_ = true;
     return false;
@@ -202,7 +202,7 @@ bool ParallelFileReader::read_share(const Walk& walk) {
   return true;
 }
 
-void ParallelFileReader::publish_share(std::size_t size) {
+void ParallelReader::publish_share(std::size_t size) {
   const std::uint64_t index = filled_.load(std::memory_order_relaxed);
   Slot& slot = slots_[index % slot_count_];
   std::fill_n(slot.bytes.get() + size, kScanPadding, '\0');
@@ -212,11 +212,11 @@ void ParallelFileReader::publish_share(std::size_t size) {
   announce();
 }
 
-bool ParallelFileReader::ready_to_convert(std::uint64_t index) const {
+bool ParallelReader::ready_to_convert(std::uint64_t index) const {
   return stream_ ? index < filled_.load(std::memory_order_acquire) : slot_free(index);
 }
 
-bool ParallelFileReader::slot_free(std::uint64_t index) const {
+bool ParallelReader::slot_free(std::uint64_t index) const {
   if (index < slot_count_) return true;
   for (std::size_t owner = 0; owner < options_.owners; ++owner) {
     if (counted_[owner].load(std::memory_order_acquire) + slot_count_ <= index) return false;
@@ -224,12 +224,12 @@ bool ParallelFileReader::slot_free(std::uint64_t index) const {
   return true;
 }
 
-void ParallelFileReader::announce() {
+void ParallelReader::announce() {
   events_.fetch_add(1, std::memory_order_release);
   events_.notify_all();
 }
 
-void ParallelFileReader::convert(std::size_t thread, std::uint64_t index) {
+void ParallelReader::convert(std::size_t thread, std::uint64_t index) {
   Slot& slot = slots_[index % slot_count_];
   Share& share = slot.share;
   const auto scan = [&](const char* first, const char* last) {
@@ -277,7 +277,7 @@ void ParallelFileReader::convert(std::size_t thread, std::uint64_t index) {
   announce();
 }
 
-bool ParallelFileReader::count_ready(std::size_t owner, Walk& walk) {
+bool ParallelReader::count_ready(std::size_t owner, Walk& walk) {
   bool any = false;
   while (!walk.done) {
     if (walk.next == share_count_.load(std::memory_order_acquire)) {
@@ -295,7 +295,7 @@ bool ParallelFileReader::count_ready(std::size_t owner, Walk& walk) {
   return any;
 }
 
-void ParallelFileReader::count_share(std::size_t owner, Walk& walk, const Slot& slot) {
+void ParallelReader::count_share(std::size_t owner, Walk& walk, const Slot& slot) {
   const Share& share = slot.share;
   const std::int32_t* const values = slot.values.get();
   const auto used = static_cast<std::size_t>(std::min<std::uint64_t>(share.tokens, tokens_wanted_ - walk.tokens));
@@ -323,14 +323,14 @@ void ParallelFileReader::count_share(std::size_t owner, Walk& walk, const Slot& 
   }
 }
 
-void ParallelFileReader::end_walk(Walk& walk, std::uint64_t position) {
+void ParallelReader::end_walk(Walk& walk, std::uint64_t position) {
   walk.position = position;
   walk.done = true;
   needed_.store(walk.next + 1, std::memory_order_release);
   announce();
 }
 
-std::uint64_t ParallelFileReader::end_of_number(const Slot& slot, std::size_t count) const {
+std::uint64_t ParallelReader::end_of_number(const Slot& slot, std::size_t count) const {
   const Share& share = slot.share;
   const auto size = static_cast<std::size_t>(share.end - share.begin);
   const char* bytes = slot.bytes.get();
@@ -353,7 +353,7 @@ std::uint64_t ParallelFileReader::end_of_number(const Slot& slot, std::size_t co
   return share.begin + static_cast<std::uint64_t>(at - bytes);
 }
 
-void ParallelFileReader::put_back_unused(InputReader& input, std::uint64_t position) const {
+void ParallelReader::put_back_unused(InputReader& input, std::uint64_t position) const {
   // The shares still in the ring, in order, then the bytes after the last.
   std::vector<char> unused;
   const std::uint64_t filled = filled_.load(std::memory_order_relaxed);

@@ -15,7 +15,7 @@
 
 namespace diagonal_picks {
 
-// What the threads of a ParallelFileReader do with the points they read.
+// What the threads of a ParallelReader do with the points they read.
 // Each of its `owners` sees every point, X, Y, X, Y, ..., in any order and
 // on one thread at a time, and does its own part of the work with them.
 class PointSink {
@@ -55,7 +55,7 @@ class PointSink {
 // exact reader: a token that is not plain, the end of the input inside the
 // case, a file that shrinks. Bytes read from a stream and not used are
 // handed back to the InputReader.
-class ParallelFileReader {
+class ParallelReader {
  public:
   struct Options {
     std::size_t threads = 2;
@@ -71,7 +71,7 @@ class ParallelFileReader {
 
   // `fd` is the descriptor the InputReader reads, which must not be
   // closed before this.
-  ParallelFileReader(int fd, const Options& options, const ScanKernel& kernel = best_scan_kernel());
+  ParallelReader(int fd, const Options& options, const ScanKernel& kernel = best_scan_kernel());
 
   // Whether a case of N points is large enough to split, if the file is.
   bool worth_splitting(std::int64_t N) const { return usable_ && N >= options_.min_points; }

@@ -3,7 +3,7 @@
 // and the reader goes on exactly where it would have, whatever the shares or
 // the writes cut and whatever the input holds.
 
-#include "read/parallel_file_reader.h"
+#include "read/parallel_reader.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -91,7 +91,7 @@ std::string random_points(std::mt19937& random, std::size_t points) {
   return text;
 }
 
-TEST(ParallelFileReader, ReadsPlainCasesOnTheThreads) {
+TEST(ParallelReader, ReadsPlainCasesOnTheThreads) {
   std::mt19937 random(7);
   const std::string points = random_points(random, 300);
   // One case, with and without white space at the end of the file.
@@ -106,7 +106,7 @@ TEST(ParallelFileReader, ReadsPlainCasesOnTheThreads) {
   EXPECT_GT(expect_same_as_alone(spaced), 0U);
 }
 
-TEST(ParallelFileReader, LeavesWhatIsNotPlainToTheExactReader) {
+TEST(ParallelReader, LeavesWhatIsNotPlainToTheExactReader) {
   std::mt19937 random(11);
   const std::string points = random_points(random, 120);
   // Numbers the exact reader reads that the scanner does not (a value with
@@ -123,7 +123,7 @@ TEST(ParallelFileReader, LeavesWhatIsNotPlainToTheExactReader) {
   }
 }
 
-TEST(ParallelFileReader, StopsWhereTheFileEndsInsideACase) {
+TEST(ParallelReader, StopsWhereTheFileEndsInsideACase) {
   std::mt19937 random(13);
   const std::string points = random_points(random, 100);
   // More points promised than the file holds, ending on white space, on a
@@ -135,7 +135,7 @@ TEST(ParallelFileReader, StopsWhereTheFileEndsInsideACase) {
   expect_same_as_alone("100\n" + points + "100");
 }
 
-TEST(ParallelFileReader, SplitsOnlyLargeCases) {
+TEST(ParallelReader, SplitsOnlyLargeCases) {
   std::mt19937 random(17);
   const std::string text = "300\n" + random_points(random, 300);
   const auto expected = read_alone(text);
@@ -145,7 +145,7 @@ TEST(ParallelFileReader, SplitsOnlyLargeCases) {
     const auto read = [&](int fd) {
       RecordingCounter counter;
       InputReader input(file_descriptor_source(fd));
-      ParallelFileReader split(fd, {.threads = 2, .share_bytes = 64, .min_points = min_points});
+      ParallelReader split(fd, {.threads = 2, .share_bytes = 64, .min_points = min_points});
       read_cases(
           input, counter, [](std::string_view) {}, &split);
       EXPECT_EQ(counter.cases.at(0).on_threads, expected_on_threads);
@@ -161,7 +161,7 @@ TEST(ParallelFileReader, SplitsOnlyLargeCases) {
 // A line leaves as soon as its case has been read: the threads never wait
 // for input the case does not need, though the writer sends the next case
 // only once it has the last line.
-TEST(ParallelFileReader, AnswersACaseFromAPipeBeforeTheNextArrives) {
+TEST(ParallelReader, AnswersACaseFromAPipeBeforeTheNextArrives) {
   std::mt19937 random(29);
   const std::string large = "3000\n" + random_points(random, 3000);
   for (const std::string_view end_of_case : {"", "\n"}) {
@@ -184,7 +184,7 @@ TEST(ParallelFileReader, AnswersACaseFromAPipeBeforeTheNextArrives) {
     });
     RecordingCounter counter;
     InputReader input(file_descriptor_source(ends[0]));
-    ParallelFileReader split(ends[0], {.threads = 2, .share_bytes = 4096, .min_points = 1});
+    ParallelReader split(ends[0], {.threads = 2, .share_bytes = 4096, .min_points = 1});
     read_cases(
         input, counter,
         [&](std::string_view) {
@@ -203,7 +203,7 @@ TEST(ParallelFileReader, AnswersACaseFromAPipeBeforeTheNextArrives) {
   }
 }
 
-TEST(ParallelFileReader, SurvivesAFileThatChangesSizeWhileItIsRead) {
+TEST(ParallelReader, SurvivesAFileThatChangesSizeWhileItIsRead) {
   std::mt19937 random(19);
   const std::string points = random_points(random, 2000);
   const std::string text = "4000\n" + points;
@@ -239,7 +239,7 @@ TEST(ParallelFileReader, SurvivesAFileThatChangesSizeWhileItIsRead) {
 
 // The program's own counter, with its threads, against the exact reader,
 // from a file and from a pipe, whatever CPUs it may use.
-TEST(ParallelFileReader, CountsAsTheProgramDoesAlone) {
+TEST(ParallelReader, CountsAsTheProgramDoesAlone) {
   std::mt19937 random(23);
   std::string text;
   for (const std::size_t points : {100000U, 3U, 70000U, 0U, 90000U}) {
@@ -259,7 +259,7 @@ TEST(ParallelFileReader, CountsAsTheProgramDoesAlone) {
       std::string output;
       InputReader input(file_descriptor_source(fd));
       DiagonalCounter counter;
-      ParallelFileReader split(fd, {.threads = cpus, .share_bytes = 4096});
+      ParallelReader split(fd, {.threads = cpus, .share_bytes = 4096});
       read_cases(
           input, counter, [&output](std::string_view line) { output += line; }, &split);
       return output;
