@@ -46,7 +46,7 @@ ParallelReader::ParallelReader(int fd, const Options& options, const ScanKernel&
   options_.min_points = std::max<std::int64_t>(options_.min_points, 1);
   struct stat status {};
   usable_ = options_.threads >= 2 && ::fstat(fd, &status) == 0;
-  stream_ = !S_ISREG(status.st_mode);
+  stream_ = usable_ && !S_ISREG(status.st_mode);
 }
 
 std::size_t ParallelReader::value_capacity() const { return (options_.share_bytes + kBoundarySearch) / 2 + 1; }

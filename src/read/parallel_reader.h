@@ -73,7 +73,7 @@ class ParallelReader {
   // closed before this.
   ParallelReader(int fd, const Options& options, const ScanKernel& kernel = best_scan_kernel());
 
-  // Whether a case of N points is large enough to split, if the file is.
+  // Whether a case of N points is large enough to split, if the input is.
   bool worth_splitting(std::int64_t N) const { return usable_ && N >= options_.min_points; }
 
   // Reads up to `N` points of the case whose count `input` has just read,
@@ -126,7 +126,8 @@ class ParallelReader {
   bool count_ready(std::size_t owner, Walk& walk);
   void count_share(std::size_t owner, Walk& walk, const Slot& slot);
   void end_walk(Walk& walk, std::uint64_t position);
-  // The file offset just past the share's `count`-th number.
+  // The offset, in the file or stream, just past the share's `count`-th
+  // number.
   std::uint64_t end_of_number(const Slot& slot, std::size_t count) const;
   // From a stream: gives the input the bytes read from `position` on.
   void put_back_unused(InputReader& input, std::uint64_t position) const;
@@ -140,7 +141,7 @@ class ParallelReader {
   bool usable_ = false;                         // a descriptor, CPUs and threads to split it
   bool stream_ = false;                         // not a regular file
   std::unique_ptr<ThreadTeam> team_;            // started at the first split case
-  std::vector<std::unique_ptr<char[]>> bytes_;  // one share's bytes per thread
+  std::vector<std::unique_ptr<char[]>> bytes_;  // from a file: one share's bytes per thread
   std::unique_ptr<Slot[]> slots_;
   std::size_t slot_count_ = 0;
 
