@@ -54,11 +54,11 @@ TEST(CompactionPolicy, PutsOffCompactingKeysThatLookNew) {
 TEST(CompactionPolicy, CompactsWhenMemoryPassesWhatTheDistinctKeysAllow) {
   CompactionPolicy policy(kFactor);
   // 100,000 distinct keys seen ten times each: the tally does not look
-  // distinct, and its words may reach 11/8 of the keys and a fixed 2^19.
+  // distinct, and its words may reach 3/2 of the keys and a fixed 2^19.
   const std::vector<std::uint32_t> keys = reference::random_mixed_keys(1000000, 100000, 6);
   for (const std::uint32_t key : keys) policy.note(key, 1);
   const std::size_t estimate = policy.estimated_distinct();
-  const std::size_t budget = estimate * 11 / 8 + (std::size_t{1} << 19);
+  const std::size_t budget = estimate * 3 / 2 + (std::size_t{1} << 19);
   policy.compacted(2, 4000, 2000, 2000);
   // Under the budget, not due: left alone.
   EXPECT_FALSE(policy.should_compact(2, 2000 + 300, budget));

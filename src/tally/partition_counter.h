@@ -24,7 +24,9 @@ namespace diagonal_picks {
 // a sort.
 class PartitionCounter {
  public:
-  static constexpr std::size_t kMaxTableWords = std::size_t{1} << 14;
+  // Its table (1 MiB) stays in the second-level cache; 2^15 took x2^11 from
+  // 11.9 to 10.5 ns per key against 2^14, whose compactions split first.
+  static constexpr std::size_t kMaxTableWords = std::size_t{1} << 15;
   static constexpr std::size_t kBucketWords = std::size_t{1} << 10;
   // Summing, a bucket whose keys differ in at most this many bits finds the
   // keys it holds once in a bitmap of that many bits.
