@@ -133,6 +133,8 @@ class ParallelReader {
   void put_back_unused(InputReader& input, std::uint64_t position) const;
   bool slot_free(std::uint64_t index) const;
   std::size_t value_capacity() const;
+  // From a file: asks the kernel to read ahead of share `index`.
+  void advise_read_ahead(std::uint64_t index, std::uint64_t nominal_begin) const;
   void announce();
 
   int fd_;
