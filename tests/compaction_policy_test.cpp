@@ -51,23 +51,37 @@ TEST(CompactionPolicy, PutsOffCompactingKeysThatLookNew) {
   EXPECT_TRUE(policy.should_compact(1, 2500 + 5000, total));
 }
 
-TEST(CompactionPolicy, CompactsWhenMemoryPassesWhatTheDistinctKeysAllow) {
+TEST(CompactionPolicy, OverBudgetCompactsThePartitionsThatTookInMost) {
   CompactionPolicy policy(kFactor);
   // 100,000 distinct keys seen ten times each: the tally does not look
   // distinct, and its words may reach 3/2 of the keys and a fixed 2^19.
   const std::vector<std::uint32_t> keys = reference::random_mixed_keys(1000000, 100000, 6);
   for (const std::uint32_t key : keys) policy.note(key, 1);
-  const std::size_t estimate = policy.estimated_distinct();
-  const std::size_t budget = estimate * 3 / 2 + (std::size_t{1} << 19);
+  const std::size_t budget = policy.estimated_distinct() * 3 / 2 + (std::size_t{1} << 19);
   policy.compacted(2, 4000, 2000, 2000);
+  policy.compacted(3, 60000, 40000, 40000);
   // Under the budget, not due: left alone.
   EXPECT_FALSE(policy.should_compact(2, 2000 + 300, budget));
-  // Over it: compacted once it took in an eighth of what it holds, or 256.
-  EXPECT_FALSE(policy.should_compact(2, 2000 + 255, budget + 1));
-  EXPECT_TRUE(policy.should_compact(2, 2000 + 256, budget + 1));
-  policy.compacted(3, 40000, 16000, 16000);
-  EXPECT_FALSE(policy.should_compact(3, 16000 + 1999, budget + 1));
-  EXPECT_TRUE(policy.should_compact(3, 16000 + 2000, budget + 1));
+  EXPECT_FALSE(policy.should_compact(3, 40000 + 4000, budget));
+
+  // Over it, a partition waits until it took in its share of the words
+  // taken in since the last compactions...
+  const std::size_t total = budget + 1;
+  const std::size_t share = (total - 2000 - 40000) / Partitions::kPartitions;
+  ASSERT_GT(share, 2000U / 8);
+  ASSERT_LT(share, 40000U / 8);
+  EXPECT_FALSE(policy.should_compact(2, 2000 + share - 1, total));
+  EXPECT_TRUE(policy.should_compact(2, 2000 + share, total));
+  // ...or an eighth of what it holds, if that is more.
+  EXPECT_FALSE(policy.should_compact(3, 40000 + 40000 / 8 - 1, total));
+  EXPECT_TRUE(policy.should_compact(3, 40000 + 40000 / 8, total));
+
+  // The share follows the partitions' compacted words: once partition 3
+  // holds fewer, more of the words are taken in, and the share grows.
+  policy.compacted(3, 45000, 20000, 20000);
+  const std::size_t larger_share = (total - 2000 - 20000) / Partitions::kPartitions;
+  EXPECT_FALSE(policy.should_compact(2, 2000 + larger_share - 1, total));
+  EXPECT_TRUE(policy.should_compact(2, 2000 + larger_share, total));
 }
 
 }  // namespace

@@ -32,10 +32,17 @@ bool CompactionPolicy::should_compact(std::size_t partition, std::size_t words, 
   const std::size_t taken_in = words - std::min(words, state.compacted_words);
   const std::uint64_t estimate = estimated_distinct();
   // Memory first: past the budget that the distinct keys allow, compact the
-  // partition that grows, once it took in enough to be worth it.
+  // partition that grows once it took in its share of all the words taken
+  // in since the partitions' last compactions, or an eighth of what it
+  // holds if that is more: the partitions that took in most go first, and
+  // each compaction reads a partition for many new words, not a handful.
   const bool over_budget =
       !sample_lost_ && total_words > estimate * kWordsPerDistinctNumerator / kWordsPerDistinctDenominator + kFreeWords;
-  if (over_budget && taken_in >= std::max(kMinGuardWords, state.compacted_words / kGuardShare)) return true;
+  const std::size_t backlog = total_words - std::min(total_words, compacted_total_);
+  if (over_budget &&
+      taken_in >= std::max({kMinGuardWords, state.compacted_words / kGuardShare, backlog / Partitions::kPartitions})) {
+    return true;
+  }
   if (taken_in < state.due) return false;
   // Keys that looked new, in a tally that looks at least four fifths
   // distinct: compacting would merge little, so put it off.
@@ -53,6 +60,8 @@ void CompactionPolicy::compacted(std::size_t partition, std::size_t words_before
   const std::size_t taken_in = words_before - std::min(words_before, state.compacted_words);
   const std::size_t new_keys = distinct - std::min(distinct, state.distinct);
   state.looked_new = 2 * new_keys > taken_in;
+  compacted_total_ += words_after;
+  compacted_total_ -= state.compacted_words;
   state.compacted_words = words_after;
   state.distinct = distinct;
   // Take in two or four times what the partition holds before the next
@@ -86,6 +95,7 @@ std::uint64_t CompactionPolicy::estimated_distinct() const {
 
 void CompactionPolicy::clear() {
   partitions_.fill(PartitionState{});
+  compacted_total_ = 0;
   keys_ = 0;
   sample_.reset(kFirstSampleTableBits);
   sample_mask_ = (1U << kFirstSampleBits) - 1;

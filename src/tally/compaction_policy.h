@@ -70,6 +70,7 @@ class CompactionPolicy {
 
   std::array<PartitionState, Partitions::kPartitions> partitions_{};
   std::uint64_t keys_ = 0;
+  std::size_t compacted_total_ = 0;  // compacted_words over all partitions
   CountingTable sample_;
   std::uint32_t sample_mask_;
   bool sample_lost_ = false;  // keys chosen to collide flooded the sample's table
