@@ -1,6 +1,7 @@
-// When the policy compacts a partition: not while keys look new and the
-// tally mostly distinct, at once when memory passes what the distinct keys
-// allow; and its estimate of the distinct keys.
+// When the policy compacts a partition: only when memory passes what the
+// distinct keys allow, the partitions that took in most first; at each
+// doubling when its estimate of the distinct keys cannot be trusted; and
+// that estimate.
 
 #include "tally/compaction_policy.h"
 
@@ -20,7 +21,7 @@ constexpr std::uint64_t kFactor = 0x9E3779B97F4A7C15U;
 TEST(CompactionPolicy, EstimatesDistinctKeysWithinAFewPercent) {
   for (const std::size_t distinct : {1000U, 100000U, 2000000U}) {
     CompactionPolicy policy(kFactor);
-    for (const std::uint32_t key : reference::random_mixed_keys(3 * distinct, distinct, 9)) policy.note(key, 1);
+    for (const std::uint32_t key : reference::random_mixed_keys(3 * distinct, distinct, 9)) policy.note(key);
     const auto estimate = static_cast<double>(policy.estimated_distinct());
     EXPECT_NEAR(estimate / static_cast<double>(distinct), 1.0, distinct < 10000 ? 0.5 : 0.1) << distinct;
     policy.clear();
@@ -28,27 +29,16 @@ TEST(CompactionPolicy, EstimatesDistinctKeysWithinAFewPercent) {
   }
 }
 
-TEST(CompactionPolicy, PutsOffCompactingKeysThatLookNew) {
-  CompactionPolicy policy(kFactor);
-  // A million distinct keys: the tally looks distinct.
-  const std::vector<std::uint32_t> keys = reference::random_mixed_keys(1 << 20, 1 << 20, 4);
-  for (const std::uint32_t key : keys) policy.note(key, 1);
-  const std::size_t total = keys.size();
-  // Due at kFirstDue, but put off: the due size doubles instead.
-  EXPECT_FALSE(policy.should_compact(0, CompactionPolicy::kFirstDue - 1, total));
-  EXPECT_FALSE(policy.should_compact(0, CompactionPolicy::kFirstDue, total));
-  EXPECT_FALSE(policy.should_compact(0, 2 * CompactionPolicy::kFirstDue - 1, total));
-  EXPECT_FALSE(policy.should_compact(0, 2 * CompactionPolicy::kFirstDue, total));
-  EXPECT_FALSE(policy.should_compact(0, 4 * CompactionPolicy::kFirstDue - 1, total));
-
-  // A compaction that found most keys old: the next is due at twice what
-  // the partition holds, and is not put off.
-  policy.compacted(1, 3000, 1000, 1000);
-  EXPECT_FALSE(policy.should_compact(1, 1000 + CompactionPolicy::kFirstDue - 1, total));
-  EXPECT_TRUE(policy.should_compact(1, 1000 + CompactionPolicy::kFirstDue, total));
-  policy.compacted(1, 5000, 2500, 2500);  // 1500 of 4000 taken in were new: old
-  EXPECT_FALSE(policy.should_compact(1, 2500 + 5000 - 1, total));
-  EXPECT_TRUE(policy.should_compact(1, 2500 + 5000, total));
+TEST(CompactionPolicy, LeavesPartitionsAloneWhileMemoryIsWithinTheBudget) {
+  for (const std::size_t distinct : {1U << 20, 1U << 14}) {  // all new, and seen 64 times each
+    CompactionPolicy policy(kFactor);
+    for (const std::uint32_t key : reference::random_mixed_keys(1 << 20, distinct, 4)) policy.note(key);
+    const std::size_t budget = policy.estimated_distinct() * 3 / 2 + (std::size_t{1} << 19);
+    EXPECT_FALSE(policy.should_compact(0, 100000, budget)) << distinct;
+    policy.compacted(1, 1000);
+    EXPECT_FALSE(policy.should_compact(1, 1000 + 100000, budget)) << distinct;
+    EXPECT_TRUE(policy.should_compact(1, 1000 + 100000, budget + 1)) << distinct;
+  }
 }
 
 TEST(CompactionPolicy, OverBudgetCompactsThePartitionsThatTookInMost) {
@@ -56,10 +46,10 @@ TEST(CompactionPolicy, OverBudgetCompactsThePartitionsThatTookInMost) {
   // 100,000 distinct keys seen ten times each: the tally does not look
   // distinct, and its words may reach 3/2 of the keys and a fixed 2^19.
   const std::vector<std::uint32_t> keys = reference::random_mixed_keys(1000000, 100000, 6);
-  for (const std::uint32_t key : keys) policy.note(key, 1);
+  for (const std::uint32_t key : keys) policy.note(key);
   const std::size_t budget = policy.estimated_distinct() * 3 / 2 + (std::size_t{1} << 19);
-  policy.compacted(2, 4000, 2000, 2000);
-  policy.compacted(3, 60000, 40000, 40000);
+  policy.compacted(2, 2000);
+  policy.compacted(3, 40000);
   // Under the budget, not due: left alone.
   EXPECT_FALSE(policy.should_compact(2, 2000 + 300, budget));
   EXPECT_FALSE(policy.should_compact(3, 40000 + 4000, budget));
@@ -78,10 +68,33 @@ TEST(CompactionPolicy, OverBudgetCompactsThePartitionsThatTookInMost) {
 
   // The share follows the partitions' compacted words: once partition 3
   // holds fewer, more of the words are taken in, and the share grows.
-  policy.compacted(3, 45000, 20000, 20000);
+  policy.compacted(3, 20000);
   const std::size_t larger_share = (total - 2000 - 20000) / Partitions::kPartitions;
   EXPECT_FALSE(policy.should_compact(2, 2000 + larger_share - 1, total));
   EXPECT_TRUE(policy.should_compact(2, 2000 + larger_share, total));
+}
+
+// Keys chosen to share their home slot in the sample's table flood it, and
+// the estimate is lost: each partition is then compacted when it doubles,
+// whatever the budget, so memory still follows the distinct keys.
+TEST(CompactionPolicy, CompactsAtEachDoublingOnceTheSampleIsLost) {
+  CompactionPolicy policy(kFactor);
+  const auto home_bits = [](std::uint32_t key) { return (key * kFactor) >> (64 - 14); };
+  std::vector<std::uint32_t> flood;  // sampled values with one home slot at every table size
+  for (std::uint32_t value = 256; flood.size() < 100; value += 256) {
+    if (home_bits(value) == home_bits(256)) flood.push_back(value);
+  }
+  policy.compacted(5, 1000);
+  EXPECT_FALSE(policy.should_compact(5, 1000 + 1000, 1 << 20));
+  for (const std::uint32_t key : flood) policy.note(key);
+
+  EXPECT_FALSE(policy.should_compact(5, 1000 + 999, 1 << 20));
+  EXPECT_TRUE(policy.should_compact(5, 1000 + 1000, 1 << 20));
+  EXPECT_FALSE(policy.should_compact(6, 255, 1 << 20));
+  EXPECT_TRUE(policy.should_compact(6, 256, 1 << 20));
+  // The next case samples again.
+  policy.clear();
+  EXPECT_FALSE(policy.should_compact(6, 256, 1 << 20));
 }
 
 }  // namespace

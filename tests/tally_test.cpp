@@ -156,6 +156,37 @@ TEST(Tally, KeepsEveryCountWhereKeysMoveBetweenNarrowAndWide) {
   }
 }
 
+// Keys that repeat past what memory allows for their distinct values: 4
+// bytes per key read would pass the budget of 6 per distinct key and 2 MiB,
+// so the partitions are compacted in rounds while the case is read, and
+// every count must survive them. Each of `distinct` values is seen `count`
+// / `distinct` times or once more, in an order that scatters them, so the
+// sum is known without a model.
+void expect_counts_kept_through_compactions(DiagonalTally& tally, std::size_t count, std::size_t distinct,
+                                            bool shuffled) {
+  std::vector<std::int32_t> keys(count);
+  std::size_t index = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t position = shuffled ? index : i;
+    keys[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(position % distinct) * 0x9E3779B1U);
+    index = (index + 1000000007) % count;
+  }
+  for (std::size_t at = 0, piece = 1; at < count; at += piece, piece = piece * 7 % 5000 + 1) {
+    tally.add(std::span(keys).subspan(at, std::min(piece, count - at)));
+  }
+  const std::uint64_t q = count / distinct;
+  const std::uint64_t r = count % distinct;
+  EXPECT_EQ(tally.finish(), (distinct - r) * q * q + r * (q + 1) * (q + 1)) << count << " keys, " << distinct;
+}
+
+TEST(Tally, KeepsEveryCountThroughCompactions) {
+  DiagonalTally tally;
+  expect_counts_kept_through_compactions(tally, 1500000, 1 << 16, true);  // seen 23 times each
+  // A case whose second half repeats its first, then a small one.
+  expect_counts_kept_through_compactions(tally, 2400000, 1200000, false);
+  expect_counts_kept_through_compactions(tally, 3, 2, false);
+}
+
 // Keys whose mixed values share all but their low bits: one partition, one
 // home slot in the small table, a crowded partition table. The tally must
 // count them exactly without probing ever longer chains.

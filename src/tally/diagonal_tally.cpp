@@ -105,7 +105,7 @@ void DiagonalTally::add_counted(std::int32_t key, std::uint32_t count) {
     if (added) return;
   }
   const std::uint32_t mixed = key_hash::mix(static_cast<std::uint32_t>(key), seed_);
-  policy_.note(mixed, count);
+  policy_.note(mixed);
   partitions_.add_counted(mixed, count);
 }
 
@@ -126,9 +126,8 @@ void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
 }
 
 void DiagonalTally::compact(std::size_t partition) {
-  const std::size_t words_before = partitions_.words(partition);
-  const PartitionCounter::Counted counted = counter_.compact(partitions_, partition);
-  policy_.compacted(partition, words_before, counted.distinct, partitions_.words(partition));
+  counter_.compact(partitions_, partition);
+  policy_.compacted(partition, partitions_.words(partition));
 }
 
 std::uint64_t DiagonalTally::finish() {
