@@ -50,10 +50,10 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     // Each bucket may take one chunk more than its words fill.
     partitions.drain(list, buckets.size() + 1, [&](std::span<const std::uint32_t> run) {
       // Locals, for the same reason.
-      const unsigned left_shift = shared_bits;
-      const unsigned right_shift = 32 - bits;
+      const unsigned shift = 32 - shared_bits - bits;
+      const std::uint32_t mask = (std::uint32_t{1} << bits) - 1;
       for (const std::uint32_t word : run) {
-        const std::size_t bucket = (word << left_shift) >> right_shift;
+        const std::size_t bucket = (word >> shift) & mask;
         lines_[bucket * kSplitLineWords + staged[bucket]] = word;
         if (++staged[bucket] == kSplitLineWords) {
           partitions.append_line<kSplitLineWords>(buckets[bucket], &lines_[bucket * kSplitLineWords]);
