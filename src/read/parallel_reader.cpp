@@ -19,17 +19,19 @@ namespace {
 // a slot to be counted.
 constexpr std::size_t kSlotsPerThread = 4;
 
-// Reads up to `count` bytes at `offset`; fewer only where the file ends
-// (or fails) there.
-std::size_t read_at(int fd, char* buffer, std::size_t count, std::uint64_t offset) {
+// Reads `count` bytes at `offset` into `buffer`, followed by the scanner's
+// zero padding, which the buffer must have room for; false where the file
+// ends (or fails) before them.
+bool read_for_scanning(int fd, char* buffer, std::size_t count, std::uint64_t offset) {
   std::size_t done = 0;
   while (done < count) {
     const ssize_t got = ::pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
+    if (got <= 0) return false;
     done += static_cast<std::size_t>(got);
   }
-  return done;
+  std::fill_n(buffer + count, kScanPadding, '\0');
+  return true;
 }
 
 // The file's bytes the kernel is asked to read ahead of the share being
@@ -286,8 +288,7 @@ void ParallelReader::convert(std::size_t thread, std::uint64_t index) {
     if (limit == file_end_) return file_end_;  // a number runs to the end of the file
     return std::nullopt;
   };
-  if (read_at(fd_, bytes, size, nominal_begin) == size) {  // else the file shrank
-    std::fill_n(bytes + size, kScanPadding, '\0');
+  if (read_for_scanning(fd_, bytes, size, nominal_begin)) {  // else the file shrank
     const std::optional<std::uint64_t> first = index == 0 ? begin_ : boundary(nominal_begin);
     const std::optional<std::uint64_t> last = boundary(nominal_end);
     if (first.has_value() && last.has_value()) {
@@ -361,8 +362,7 @@ std::uint64_t ParallelReader::end_of_number(const Slot& slot, std::size_t count)
     // Owner 0 runs on thread 0, which is not converting now: its buffer is
     // free. The share is read again, since another thread converted it.
     char* const buffer = bytes_[0].get();
-    if (read_at(fd_, buffer, size, share.begin) != size) return share.end;  // the file changed under us
-    std::fill_n(buffer + size, kScanPadding, '\0');
+    if (!read_for_scanning(fd_, buffer, size, share.begin)) return share.end;  // the file changed under us
     bytes = buffer;
   }
   const char* at = bytes;
