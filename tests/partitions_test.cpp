@@ -107,38 +107,41 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
     // Counting again adds to what was compacted.
     partitions.add(keys[0]);
     ++expected[keys[0]];
-    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), reference::sum_of_squares(expected)) << shape.count;
+    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, true), reference::sum_of_squares(expected)) << shape.count;
     EXPECT_EQ(partitions.words(kPartition), 0U);
   }
 }
 
-// Summing at the end finds the keys seen once in a bitmap, which must end
-// empty for the next sum: keys that are all distinct, counted words among
-// them, one repeat anywhere, and keys seen two or three times with counts.
+// Summing keys that are likely distinct finds the keys seen once in a
+// bitmap, which must end empty for the next sum; the sums must not depend
+// on the hint: keys that are all distinct, counted words among them, one
+// repeat anywhere, and keys seen two or three times with counts.
 TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
   PartitionCounter counter(kFactor);
   Partitions partitions;
   constexpr std::size_t kPartition = 200;
   std::vector<std::uint32_t> keys;
   for (std::uint32_t key = 0; key < 100000; ++key) keys.push_back(Partitions::mixed_of(kPartition, key * 167U));
-  for (const std::uint32_t key : keys) partitions.add(key);
-  partitions.add_counted(Partitions::mixed_of(kPartition, 0xFFFFFF), 300);  // two words, one key
-  EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size() + std::size_t{300} * 300);
-  for (const std::size_t repeated : {std::size_t{0}, keys.size() / 2, keys.size() - 1}) {
+  for (const bool likely_distinct : {true, false}) {
     for (const std::uint32_t key : keys) partitions.add(key);
-    partitions.add(keys[repeated]);
-    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size() - 1 + 4) << repeated;
+    partitions.add_counted(Partitions::mixed_of(kPartition, 0xFFFFFF), 300);  // two words, one key
+    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size() + std::size_t{300} * 300);
+    for (const std::size_t repeated : {std::size_t{0}, keys.size() / 2, keys.size() - 1}) {
+      for (const std::uint32_t key : keys) partitions.add(key);
+      partitions.add(keys[repeated]);
+      EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size() - 1 + 4) << repeated;
+    }
+    Counts expected;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const auto count = static_cast<std::uint32_t>(1 + i % 3);
+      const std::size_t copies = i % 5 == 0 ? 3 : i % 2 == 0 ? 2 : 1;
+      for (std::size_t copy = 0; copy < copies; ++copy) partitions.add_counted(keys[i], count);
+      expected[keys[i]] += count * copies;
+    }
+    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), reference::sum_of_squares(expected));
+    for (const std::uint32_t key : keys) partitions.add(key);
+    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size());
   }
-  Counts expected;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const auto count = static_cast<std::uint32_t>(1 + i % 3);
-    const std::size_t copies = i % 5 == 0 ? 3 : i % 2 == 0 ? 2 : 1;
-    for (std::size_t copy = 0; copy < copies; ++copy) partitions.add_counted(keys[i], count);
-    expected[keys[i]] += count * copies;
-  }
-  EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), reference::sum_of_squares(expected));
-  for (const std::uint32_t key : keys) partitions.add(key);
-  EXPECT_EQ(counter.sum_and_drop(partitions, kPartition), keys.size());
 }
 
 TEST(PartitionCounter, SortsTheKeysATableRefuses) {

@@ -48,6 +48,9 @@ class CompactionPolicy {
   // Records a compaction that left the partition with `words` words.
   void compacted(std::size_t partition, std::size_t words);
 
+  // Whether the partition was compacted since the tally was last cleared.
+  bool ever_compacted(std::size_t partition) const { return compacted_words_[partition] != 0; }
+
   // The estimated number of distinct keys noted.
   std::uint64_t estimated_distinct() const;
 

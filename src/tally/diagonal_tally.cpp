@@ -18,7 +18,8 @@ void DiagonalTally::add(std::span<const std::int32_t> keys) {
     keys = keys.subspan(batch.size());
     keys_ += batch.size();
     // While the case may still count in the narrow array, its range matters.
-    const KeyRange range = narrow_closed_ ? KeyRange{} : kernel_->range(batch.data(), batch.size());
+    const KeyRange range =
+        narrow_closed_ || stage_ == Stage::many ? KeyRange{} : kernel_->range(batch.data(), batch.size());
     // Each stage takes what it can and moves the case on to the next.
     while (!batch.empty()) {
       if (stage_ == Stage::narrow) {
@@ -139,7 +140,10 @@ std::uint64_t DiagonalTally::finish() {
     sum = table_.sum_of_squared_counts();
   } else {
     for (std::size_t partition = 0; partition < Partitions::kPartitions; ++partition) {
-      if (partitions_.words(partition) != 0) sum += counter_.sum_and_drop(partitions_, partition);
+      // Keys never compacted are mostly distinct, or memory would have asked.
+      if (partitions_.words(partition) != 0) {
+        sum += counter_.sum_and_drop(partitions_, partition, !policy_.ever_compacted(partition));
+      }
     }
     partitions_.clear();
     policy_.clear();

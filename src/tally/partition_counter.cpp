@@ -20,10 +20,12 @@ CountedKey split_word(std::uint32_t word) { return {Partitions::key_of(word), Pa
 PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_factor) {}
 
 PartitionCounter::Counted PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
+  likely_distinct_ = false;
   return count_partition(partitions, partition, true);
 }
 
-std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t partition) {
+std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t partition, bool likely_distinct) {
+  likely_distinct_ = likely_distinct;
   return count_partition(partitions, partition, false).sum_of_squares;
 }
 
@@ -68,10 +70,10 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     return;
   }
   // The list is read in place (nothing is written until it is counted)
-  // and freed once counted. Summing, a bitmap of the key bits sums the keys
-  // seen once, most of them, and only the words of keys that repeat go to
-  // the table.
-  if (!write_back_ && kKeyBits - shared_bits <= kMaxBitmapBits) {
+  // and freed once counted. Summing keys that are likely distinct, a
+  // bitmap of the key bits sums the keys seen once, most of them, and only
+  // the words of keys that repeat go to the table.
+  if (likely_distinct_ && kKeyBits - shared_bits <= kMaxBitmapBits) {
     sum_once_seen(partitions, list, kKeyBits - shared_bits);
   } else {
     count_in_table(partitions, list);

@@ -43,8 +43,10 @@ class PartitionCounter {
   Counted compact(Partitions& partitions, std::size_t partition);
 
   // Counts the partition's words and leaves it empty; returns the sum of
-  // their counts' squares, modulo 2^64.
-  std::uint64_t sum_and_drop(Partitions& partitions, std::size_t partition);
+  // their counts' squares, modulo 2^64. Keys `likely_distinct` (never
+  // compacted) are summed from a bitmap where they are seen once; where
+  // they repeat (compacted, then seen again), that would be a wasted pass.
+  std::uint64_t sum_and_drop(Partitions& partitions, std::size_t partition, bool likely_distinct);
 
   // Gives back the memory a large partition needed.
   void release_memory();
@@ -77,6 +79,7 @@ class PartitionCounter {
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;
   bool write_back_ = true;
+  bool likely_distinct_ = false;  // summing keys likely all distinct
   Counted counted_{};
 };
 
