@@ -8,7 +8,6 @@ namespace diagonal_picks {
 namespace {
 
 constexpr unsigned kKeyBits = 32 - Partitions::kPartitionBits;
-constexpr unsigned kMaxSplitBits = 8;  // 256 buckets, a line each
 
 // Table bits for `words` words: at most a quarter full, at least 64 slots.
 unsigned table_bits_for(std::size_t words) { return std::max(6U, static_cast<unsigned>(std::bit_width(4 * words))); }
@@ -17,7 +16,8 @@ CountedKey split_word(std::uint32_t word) { return {Partitions::key_of(word), Pa
 
 }  // namespace
 
-PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_factor) {}
+PartitionCounter::PartitionCounter(std::uint64_t slot_factor)
+    : table_(6, slot_factor), lines_(kSplitLineWords * kMaxSplitBuckets) {}
 
 PartitionCounter::Counted PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
   likely_distinct_ = false;
@@ -48,17 +48,18 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     std::vector<Partitions::List> buckets(std::size_t{1} << bits);
     // Neither a character type nor the words' type, which the stores of
     // words could alias.
-    std::array<std::uint16_t, 256> staged{};
+    std::array<std::uint16_t, kMaxSplitBuckets> staged{};
     // Each bucket may take one chunk more than its words fill.
     partitions.drain(list, buckets.size() + 1, [&](std::span<const std::uint32_t> run) {
       // Locals, for the same reason.
       const unsigned shift = 32 - shared_bits - bits;
       const std::uint32_t mask = (std::uint32_t{1} << bits) - 1;
+      std::uint32_t* const lines = lines_.data();
       for (const std::uint32_t word : run) {
         const std::size_t bucket = (word >> shift) & mask;
-        lines_[bucket * kSplitLineWords + staged[bucket]] = word;
+        lines[bucket * kSplitLineWords + staged[bucket]] = word;
         if (++staged[bucket] == kSplitLineWords) {
-          partitions.append_line<kSplitLineWords>(buckets[bucket], &lines_[bucket * kSplitLineWords]);
+          partitions.append_line<kSplitLineWords>(buckets[bucket], &lines[bucket * kSplitLineWords]);
           staged[bucket] = 0;
         }
       }

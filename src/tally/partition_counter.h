@@ -28,6 +28,11 @@ class PartitionCounter {
   // 11.9 to 10.5 ns per key against 2^14, whose compactions split first.
   static constexpr std::size_t kMaxTableWords = std::size_t{1} << 15;
   static constexpr std::size_t kBucketWords = std::size_t{1} << 10;
+  // Up to 4,096 buckets at a time, whose lines (256 KiB) stay in the
+  // second-level cache: one-partition 15.1 against 14.0 ns per key with
+  // 256, which split its lists of 3.6 million words twice.
+  static constexpr unsigned kMaxSplitBits = 12;
+  static constexpr std::size_t kMaxSplitBuckets = std::size_t{1} << kMaxSplitBits;
   // Summing, a bucket whose keys differ in at most this many bits finds the
   // keys it holds once in a bitmap of that many bits.
   static constexpr unsigned kMaxBitmapBits = 19;
@@ -75,7 +80,7 @@ class PartitionCounter {
   std::vector<std::uint32_t> repeated_;  // keys found marked in the bitmap
   // A cache line per bucket while splitting.
   static constexpr std::size_t kSplitLineWords = 16;
-  std::array<std::uint32_t, kSplitLineWords * 256> lines_{};
+  std::vector<std::uint32_t> lines_;  // kMaxSplitBuckets lines
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;
   bool write_back_ = true;
