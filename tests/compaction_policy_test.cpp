@@ -33,7 +33,9 @@ TEST(CompactionPolicy, LeavesPartitionsAloneWhileMemoryIsWithinTheBudget) {
   for (const std::size_t distinct : {1U << 20, 1U << 14}) {  // all new, and seen 64 times each
     CompactionPolicy policy(kFactor);
     for (const std::uint32_t key : reference::random_mixed_keys(1 << 20, distinct, 4)) policy.note(key);
-    const std::size_t budget = policy.estimated_distinct() * 3 / 2 + (std::size_t{1} << 19);
+    const std::size_t budget = policy.budget_words();
+    // Memory follows the distinct keys: 4 bytes a word.
+    EXPECT_LE(4 * budget, 6 * policy.estimated_distinct() + (std::size_t{4} << 20)) << distinct;
     EXPECT_FALSE(policy.should_compact(0, 100000, budget)) << distinct;
     policy.compacted(1, 1000);
     EXPECT_FALSE(policy.should_compact(1, 1000 + 100000, budget)) << distinct;
@@ -44,10 +46,10 @@ TEST(CompactionPolicy, LeavesPartitionsAloneWhileMemoryIsWithinTheBudget) {
 TEST(CompactionPolicy, OverBudgetCompactsThePartitionsThatTookInMost) {
   CompactionPolicy policy(kFactor);
   // 100,000 distinct keys seen ten times each: the tally does not look
-  // distinct, and its words may reach 3/2 of the keys and a fixed 2^19.
+  // distinct, and its words may reach what the budget allows.
   const std::vector<std::uint32_t> keys = reference::random_mixed_keys(1000000, 100000, 6);
   for (const std::uint32_t key : keys) policy.note(key);
-  const std::size_t budget = policy.estimated_distinct() * 3 / 2 + (std::size_t{1} << 19);
+  const std::size_t budget = policy.budget_words();
   policy.compacted(2, 2000);
   policy.compacted(3, 40000);
   // Under the budget, not due: left alone.

@@ -157,7 +157,7 @@ TEST(Tally, KeepsEveryCountWhereKeysMoveBetweenNarrowAndWide) {
 }
 
 // Keys that repeat past what memory allows for their distinct values: 4
-// bytes per key read would pass the budget of 6 per distinct key and 2 MiB,
+// bytes per key read would pass the budget of 6 per distinct key and 4 MiB,
 // so the partitions are compacted in rounds while the case is read, and
 // every count must survive them. Each of `distinct` values is seen `count`
 // / `distinct` times or once more, in an order that scatters them, so the
@@ -183,7 +183,7 @@ TEST(Tally, KeepsEveryCountThroughCompactions) {
   DiagonalTally tally;
   expect_counts_kept_through_compactions(tally, 1500000, 1 << 16, true);  // seen 23 times each
   // A case whose second half repeats its first, then a small one.
-  expect_counts_kept_through_compactions(tally, 2400000, 1200000, false);
+  expect_counts_kept_through_compactions(tally, 6000000, 3000000, false);
   expect_counts_kept_through_compactions(tally, 3, 2, false);
 }
 
