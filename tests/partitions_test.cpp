@@ -112,10 +112,10 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
   }
 }
 
-// Summing keys that are likely distinct finds the keys seen once in a
-// bitmap, which must end empty for the next sum; the sums must not depend
-// on the hint: keys that are all distinct, counted words among them, one
-// repeat anywhere, and keys seen two or three times with counts.
+// Summing keys that are likely distinct finds repeats in a bitmap, which
+// must end empty for the next sum; the sums must not depend on the hint:
+// keys that are all distinct, counted words among them, one repeat
+// anywhere, keys seen two or three times, and the same with counts.
 TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
   PartitionCounter counter(kFactor);
   Partitions partitions;
@@ -131,6 +131,14 @@ TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
       partitions.add(keys[repeated]);
       EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size() - 1 + 4) << repeated;
     }
+    // Keys seen once, twice and three times, each word counting one.
+    Counts plain;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const std::size_t copies = i % 10 == 0 ? 3 : i % 5 == 0 ? 2 : 1;
+      for (std::size_t copy = 0; copy < copies; ++copy) partitions.add(keys[i]);
+      plain[keys[i]] += copies;
+    }
+    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), reference::sum_of_squares(plain));
     Counts expected;
     for (std::size_t i = 0; i < keys.size(); ++i) {
       const auto count = static_cast<std::uint32_t>(1 + i % 3);

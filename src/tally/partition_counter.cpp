@@ -72,11 +72,10 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
   }
   // The list is read in place (nothing is written until it is counted)
   // and freed once counted. Summing keys that are likely distinct, a
-  // bitmap of the key bits sums the keys seen once, most of them, and only
-  // the words of keys that repeat go to the table.
-  if (likely_distinct_ && kKeyBits - shared_bits <= kMaxBitmapBits) {
-    sum_once_seen(partitions, list, kKeyBits - shared_bits);
-  } else {
+  // bitmap of the key bits finds the few that repeat, far cheaper than a
+  // table.
+  if (!(likely_distinct_ && kKeyBits - shared_bits <= kMaxBitmapBits &&
+        sum_from_bitmap(partitions, list, kKeyBits - shared_bits))) {
     count_in_table(partitions, list);
   }
   partitions.release(list);
@@ -111,56 +110,46 @@ void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
   }
 }
 
-void PartitionCounter::sum_once_seen(const Partitions& partitions, const Partitions::List& list, unsigned key_bits) {
+bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Partitions::List& list, unsigned key_bits) {
   bitmap_.resize(std::size_t{1} << (key_bits - 6));
   const std::uint32_t mask = (std::uint32_t{1} << key_bits) - 1;
-  const auto bit_of = [](std::uint32_t key) { return std::uint64_t{1} << (key % 64); };
   // Mark each key; a key found marked repeats.
   repeated_.clear();
-  std::uint64_t sum = 0;
+  std::uint64_t counts = 0;
+  std::uint64_t squares = 0;
   partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
     for (const std::uint32_t word : run) {
       const std::uint32_t key = Partitions::key_of(word) & mask;
+      const std::uint64_t bit = std::uint64_t{1} << (key % 64);
       std::uint64_t& bits = bitmap_[key / 64];
-      if ((bits & bit_of(key)) != 0) [[unlikely]] {
+      if ((bits & bit) != 0) [[unlikely]] {
         repeated_.push_back(key);
       }
-      bits |= bit_of(key);
-      sum += std::uint64_t{Partitions::count_of(word)} * Partitions::count_of(word);
+      bits |= bit;
+      const std::uint64_t count = Partitions::count_of(word);
+      counts += count;
+      squares += count * count;
     }
   });
-  if (repeated_.empty() || repeated_.size() > list.size / 4) {
-    std::fill(bitmap_.begin(), bitmap_.end(), 0);  // a few cache lines per word at most
-    if (repeated_.empty()) {                       // every key was seen once, as they mostly are when summing
-      start_table(0);
-      counted_.distinct += list.size;
-      counted_.sum_of_squares += sum;
-    } else {  // keys that mostly repeat: the table counts them all
-      count_in_table(partitions, list);
-    }
-    return;
+  std::fill(bitmap_.begin(), bitmap_.end(), 0);  // a few cache lines per word at most
+  // Where keys repeat, the sum follows only if every word counts one: a key
+  // seen c times was then found marked c - 1 times. Many repeats are left
+  // to the table rather than sorted.
+  if (!repeated_.empty() && (counts != list.size || repeated_.size() > list.size / 4)) return false;
+  std::sort(repeated_.begin(), repeated_.end());
+  std::size_t distinct = list.size;
+  for (std::size_t first = 0; first < repeated_.size();) {
+    std::size_t next = first + 1;
+    while (next < repeated_.size() && repeated_[next] == repeated_[first]) ++next;
+    const std::uint64_t found = next - first;  // c - 1, for a key that adds c * c
+    squares += found * found + found;          // c * c less the c ones summed
+    distinct -= found;
+    first = next;
   }
-  start_table(repeated_.size());
-  // Sum the keys seen once, unmarking them so that the bitmap ends all
-  // zero, and count the words of the others.
-  for (const std::uint32_t key : repeated_) bitmap_[key / 64] &= ~bit_of(key);
-  std::uint64_t once_seen = 0;
-  sum = 0;
-  partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
-    for (const std::uint32_t word : run) {
-      const std::uint32_t key = Partitions::key_of(word) & mask;
-      std::uint64_t& bits = bitmap_[key / 64];
-      if ((bits & bit_of(key)) != 0) [[likely]] {
-        bits &= ~bit_of(key);
-        ++once_seen;
-        sum += std::uint64_t{Partitions::count_of(word)} * Partitions::count_of(word);
-      } else {
-        fill_table({&word, 1});
-      }
-    }
-  });
-  counted_.distinct += once_seen;
-  counted_.sum_of_squares += sum;
+  start_table(0);
+  counted_.distinct += distinct;
+  counted_.sum_of_squares += squares;
+  return true;
 }
 
 void PartitionCounter::write(Partitions& partitions, std::size_t partition, CountedKey counted) {

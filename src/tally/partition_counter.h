@@ -67,10 +67,10 @@ class PartitionCounter {
   void count_in_table(const Partitions& partitions, const Partitions::List& list);
   // Counts words into the table, and those it refuses into refused_.
   void fill_table(std::span<const std::uint32_t> words);
-  // Sums the list's words whose keys, which differ in their last
-  // `key_bits` bits, are seen once, and counts the others' words into the
-  // table, and those it refuses into refused_.
-  void sum_once_seen(const Partitions& partitions, const Partitions::List& list, unsigned key_bits);
+  // Sums the list's words, whose keys differ in their last `key_bits`
+  // bits, from a bitmap of those bits: exact where no key repeats, or
+  // where every word counts one. False, with nothing counted, otherwise.
+  bool sum_from_bitmap(const Partitions& partitions, const Partitions::List& list, unsigned key_bits);
   void write(Partitions& partitions, std::size_t partition, CountedKey counted);
   void flush_written(Partitions& partitions, std::size_t partition);
 
