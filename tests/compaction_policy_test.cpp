@@ -35,7 +35,7 @@ TEST(CompactionPolicy, LeavesPartitionsAloneWhileMemoryIsWithinTheBudget) {
     for (const std::uint32_t key : reference::random_mixed_keys(1 << 20, distinct, 4)) policy.note(key);
     const std::size_t budget = policy.budget_words();
     // Memory follows the distinct keys: 4 bytes a word.
-    EXPECT_LE(4 * budget, 6 * policy.estimated_distinct() + (std::size_t{4} << 20)) << distinct;
+    EXPECT_LE(4 * budget, 6 * policy.estimated_distinct() + (std::size_t{3} << 20)) << distinct;
     EXPECT_FALSE(policy.should_compact(0, 100000, budget)) << distinct;
     policy.compacted(1, 1000);
     EXPECT_FALSE(policy.should_compact(1, 1000 + 100000, budget)) << distinct;

@@ -132,7 +132,11 @@ TEST_P(Reader, MatchesStreamOnRandomTokenStreams) {
       text += random() % 8 == 0 ? pick(garbage) : number();
     }
     text += pick(separators);
-    for (std::size_t end = 0; end <= text.size(); ++end) expect_same_as_stream(text.substr(0, end));
+    // Every end of the short texts; every third of the long ones, which
+    // took most of the time under the sanitizers, and the whole text.
+    const std::size_t step = round % 10 == 0 ? 3 : 1;
+    for (std::size_t end = 0; end < text.size(); end += step) expect_same_as_stream(text.substr(0, end));
+    expect_same_as_stream(text);
   }
 }
 

@@ -11,14 +11,15 @@ constexpr unsigned kFirstSampleTableBits = 6;
 constexpr unsigned kMaxSampleTableBits = 14;
 
 // The budget: words the partitions may hold per estimated distinct key (as
-// a fraction: 6 bytes), and beyond that in any case (4 MiB). The more they
+// a fraction: 6 bytes), and beyond that in any case (3 MiB). The more they
 // may hold, the fewer times the compacted words are read again: 3/2 took
-// x2^11 from 11.4 to 10.0 ns per key against 11/8, and 2^20 took
-// one-partition from 14.5 to 12.7, x2^11 from 9.7 to 8.9 and MID from 7.7
-// to 7.3 against 2^19.
+// x2^11 from 11.4 to 10.0 ns per key against 11/8, and 3 * 2^18 took
+// one-partition from 15.9 to 13.2 against 2^19. 2^20 did a little better
+// (12.9), but took A16, whose 65,536 distinct keys compact all the time,
+// to 16.6 MiB in all, past 6 bytes per distinct key and 16 MiB.
 constexpr std::uint64_t kWordsPerDistinctNumerator = 3;
 constexpr std::uint64_t kWordsPerDistinctDenominator = 2;
-constexpr std::uint64_t kFreeWords = std::uint64_t{1} << 20;
+constexpr std::uint64_t kFreeWords = std::uint64_t{3} << 18;
 // A partition is compacted only when it took in this share of its
 // compacted words, and at least kMinCompactionWords, so that it is never
 // read again for a handful.

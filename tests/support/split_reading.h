@@ -104,13 +104,19 @@ inline std::vector<RecordingCounter::Case> read_alone(std::string_view text) {
   return counter.cases;
 }
 
-inline std::vector<RecordingCounter::Case> read_split(const TempFile& file, std::size_t threads,
-                                                      std::size_t share_bytes, RecordingCounter& counter) {
-  InputReader input(file_descriptor_source(file.fd()));
-  ParallelReader split(file.fd(), {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
+// Reads every case from `fd` with a team of `threads`.
+inline std::vector<RecordingCounter::Case> read_split_from(int fd, std::size_t threads, std::size_t share_bytes,
+                                                           RecordingCounter& counter) {
+  InputReader input(file_descriptor_source(fd));
+  ParallelReader split(fd, {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
   read_cases(
       input, counter, [](std::string_view) {}, &split);
   return counter.cases;
+}
+
+inline std::vector<RecordingCounter::Case> read_split(const TempFile& file, std::size_t threads,
+                                                      std::size_t share_bytes, RecordingCounter& counter) {
+  return read_split_from(file.fd(), threads, share_bytes, counter);
 }
 
 // The read end of a pipe that a thread fills with `text`, `chunk` bytes per
@@ -155,11 +161,7 @@ inline std::vector<RecordingCounter::Case> read_split_stream(std::string_view te
                                                              std::size_t threads, std::size_t share_bytes,
                                                              RecordingCounter& counter) {
   const FilledPipe pipe(text, chunk);
-  InputReader input(file_descriptor_source(pipe.fd()));
-  ParallelReader split(pipe.fd(), {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
-  read_cases(
-      input, counter, [](std::string_view) {}, &split);
-  return counter.cases;
+  return read_split_from(pipe.fd(), threads, share_bytes, counter);
 }
 
 }  // namespace diagonal_picks::reference
