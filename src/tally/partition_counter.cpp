@@ -16,8 +16,9 @@ CountedKey split_word(std::uint32_t word) { return {Partitions::key_of(word), Pa
 
 }  // namespace
 
-PartitionCounter::PartitionCounter(std::uint64_t slot_factor)
-    : table_(6, slot_factor), lines_(kSplitLineWords * kMaxSplitBuckets) {}
+PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_factor) {
+  lines_.resize(kSplitLineWords * kMaxSplitBuckets);
+}
 
 PartitionCounter::Counted PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
   likely_distinct_ = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tally/counting_table.h"
+#include "tally/page_array.h"
 #include "tally/partitions.h"
 
 namespace diagonal_picks {
@@ -33,8 +34,8 @@ class PartitionCounter {
   // 256, which split its lists of 3.6 million words twice.
   static constexpr unsigned kMaxSplitBits = 12;
   static constexpr std::size_t kMaxSplitBuckets = std::size_t{1} << kMaxSplitBits;
-  // Summing, a bucket whose keys differ in at most this many bits finds the
-  // keys it holds once in a bitmap of that many bits.
+  // Summing, a bucket whose keys differ in at most this many bits looks
+  // for repeats in a bitmap of that many bits.
   static constexpr unsigned kMaxBitmapBits = 19;
 
   explicit PartitionCounter(std::uint64_t slot_factor);
@@ -48,9 +49,9 @@ class PartitionCounter {
   Counted compact(Partitions& partitions, std::size_t partition);
 
   // Counts the partition's words and leaves it empty; returns the sum of
-  // their counts' squares, modulo 2^64. Keys `likely_distinct` (never
-  // compacted) are summed from a bitmap where they are seen once; where
-  // they repeat (compacted, then seen again), that would be a wasted pass.
+  // their counts' squares, modulo 2^64. Keys `likely_distinct` (of a
+  // partition never compacted) are first looked up in a bitmap, which sums
+  // them if few repeat; for keys that repeat more, a wasted pass.
   std::uint64_t sum_and_drop(Partitions& partitions, std::size_t partition, bool likely_distinct);
 
   // Gives back the memory a large partition needed.
@@ -80,7 +81,7 @@ class PartitionCounter {
   std::vector<std::uint32_t> repeated_;  // keys found marked in the bitmap
   // A cache line per bucket while splitting.
   static constexpr std::size_t kSplitLineWords = 16;
-  std::vector<std::uint32_t> lines_;  // kMaxSplitBuckets lines
+  PageArray<std::uint32_t> lines_;  // kMaxSplitBuckets lines, paged in by the first split
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;
   bool write_back_ = true;
