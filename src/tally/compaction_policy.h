@@ -52,7 +52,7 @@ class CompactionPolicy {
   bool ever_compacted(std::size_t partition) const { return compacted_words_[partition] != 0; }
 
   // The words all partitions may hold before any is compacted: 6 bytes per
-  // estimated distinct key, and 3 MiB.
+  // estimated distinct key, and 2 to 3 MiB more.
   std::uint64_t budget_words() const;
 
   // The estimated number of distinct keys noted.
