@@ -15,9 +15,10 @@ constexpr unsigned kMaxSampleTableBits = 14;
 // at least 2 MiB and at most 3 MiB. The more they may hold, the fewer times
 // the compacted words are read again: 3/2 took x2^11 from 11.4 to 10.0 ns
 // per key against 11/8, and up to 3 MiB instead of 2 took one-partition
-// from 15.0 to 12.1. Few distinct keys seen many times (A16: 65,536, about
-// 300 times each) gain nothing from more, and with 3 MiB their words
-// outgrew the second-level cache: 0.119 against 0.112 s.
+// from 15.5 to 14.4 and x2^11 from 10.7 to 9.9. Few distinct keys seen
+// many times (A16: 65,536, about 300 times each) gain nothing from more,
+// and with 3 MiB their words outgrew the second-level cache: 0.119
+// against 0.112 s.
 constexpr std::uint64_t kWordsPerDistinctNumerator = 3;
 constexpr std::uint64_t kWordsPerDistinctDenominator = 2;
 constexpr std::uint64_t kLeastFreeWords = std::uint64_t{1} << 19;
