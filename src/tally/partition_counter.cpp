@@ -21,19 +21,18 @@ PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_f
 }
 
 PartitionCounter::Counted PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
-  likely_distinct_ = false;
-  return count_partition(partitions, partition, true);
+  return count_partition(partitions, partition, true, false);
 }
 
 std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t partition, bool likely_distinct) {
-  likely_distinct_ = likely_distinct;
-  return count_partition(partitions, partition, false).sum_of_squares;
+  return count_partition(partitions, partition, false, likely_distinct).sum_of_squares;
 }
 
 PartitionCounter::Counted PartitionCounter::count_partition(Partitions& partitions, std::size_t partition,
-                                                            bool write_back) {
+                                                            bool write_back, bool likely_distinct) {
   counted_ = {};
   write_back_ = write_back;
+  likely_distinct_ = likely_distinct;
   Partitions::List list = partitions.take(partition);
   count(partitions, list, 0, partition);
   flush_written(partitions, partition);  // nothing to flush when not written back

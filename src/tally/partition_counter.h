@@ -58,7 +58,7 @@ class PartitionCounter {
   void release_memory();
 
  private:
-  Counted count_partition(Partitions& partitions, std::size_t partition, bool write_back);
+  Counted count_partition(Partitions& partitions, std::size_t partition, bool write_back, bool likely_distinct);
   // Counts the words of `list`, whose first `shared_bits` key bits are the
   // same, and appends them compacted to the partition.
   void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
