@@ -96,14 +96,12 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
       partitions.add(key);
       ++expected[key];
     }
-    const PartitionCounter::Counted counted = counter.compact(partitions, kPartition);
-    EXPECT_EQ(counted.distinct, expected.size()) << shape.count;
-    EXPECT_EQ(counted.sum_of_squares, reference::sum_of_squares(expected)) << shape.count;
+    counter.compact(partitions, kPartition);
     // One word per key, or more for a count over 255.
     std::size_t words = 0;
     for (const auto& [key, count] : expected)
       words += (count + Partitions::kMaxWordCount - 1) / Partitions::kMaxWordCount;
-    EXPECT_EQ(partitions.words(kPartition), words);
+    EXPECT_EQ(partitions.words(kPartition), words) << shape.count;
     // Counting again adds to what was compacted.
     partitions.add(keys[0]);
     ++expected[keys[0]];
@@ -168,7 +166,8 @@ TEST(PartitionCounter, SortsTheKeysATableRefuses) {
     ++expected[key];
   }
   PartitionCounter counter(kFactor);
-  EXPECT_EQ(counter.compact(partitions, kPartition).distinct, 100U);
+  counter.compact(partitions, kPartition);
+  EXPECT_EQ(partitions.words(kPartition), 100U);
   EXPECT_EQ(drain_partition(partitions, kPartition), expected);
 }
 

@@ -20,23 +20,23 @@ PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_f
   lines_.resize(kSplitLineWords * kMaxSplitBuckets);
 }
 
-PartitionCounter::Counted PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
-  return count_partition(partitions, partition, true, false);
+void PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
+  count_partition(partitions, partition, true, false);
 }
 
 std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t partition, bool likely_distinct) {
-  return count_partition(partitions, partition, false, likely_distinct).sum_of_squares;
+  return count_partition(partitions, partition, false, likely_distinct);
 }
 
-PartitionCounter::Counted PartitionCounter::count_partition(Partitions& partitions, std::size_t partition,
-                                                            bool write_back, bool likely_distinct) {
-  counted_ = {};
+std::uint64_t PartitionCounter::count_partition(Partitions& partitions, std::size_t partition, bool write_back,
+                                                bool likely_distinct) {
+  sum_of_squares_ = 0;
   write_back_ = write_back;
   likely_distinct_ = likely_distinct;
   Partitions::List list = partitions.take(partition);
   count(partitions, list, 0, partition);
   flush_written(partitions, partition);  // nothing to flush when not written back
-  return counted_;
+  return sum_of_squares_;
 }
 
 void PartitionCounter::count(Partitions& partitions, Partitions::List& list, unsigned shared_bits,
@@ -137,24 +137,20 @@ bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Parti
   // to the table rather than sorted.
   if (!repeated_.empty() && (counts != list.size || repeated_.size() > list.size / 4)) return false;
   std::sort(repeated_.begin(), repeated_.end());
-  std::size_t distinct = list.size;
   for (std::size_t first = 0; first < repeated_.size();) {
     std::size_t next = first + 1;
     while (next < repeated_.size() && repeated_[next] == repeated_[first]) ++next;
     const std::uint64_t found = next - first;  // c - 1, for a key that adds c * c
     squares += found * found + found;          // c * c less the c ones summed
-    distinct -= found;
     first = next;
   }
   start_table(0);
-  counted_.distinct += distinct;
-  counted_.sum_of_squares += squares;
+  sum_of_squares_ += squares;
   return true;
 }
 
 void PartitionCounter::write(Partitions& partitions, std::size_t partition, CountedKey counted) {
-  ++counted_.distinct;
-  counted_.sum_of_squares += std::uint64_t{counted.count} * counted.count;
+  sum_of_squares_ += std::uint64_t{counted.count} * counted.count;
   if (!write_back_) return;
   for (std::uint32_t left = counted.count; left > 0;) {
     const std::uint32_t count = std::min(left, Partitions::kMaxWordCount);

@@ -40,13 +40,8 @@ class PartitionCounter {
 
   explicit PartitionCounter(std::uint64_t slot_factor);
 
-  struct Counted {
-    std::size_t distinct;          // keys
-    std::uint64_t sum_of_squares;  // of their counts, modulo 2^64
-  };
-
   // Counts the partition's words and writes them back compacted.
-  Counted compact(Partitions& partitions, std::size_t partition);
+  void compact(Partitions& partitions, std::size_t partition);
 
   // Counts the partition's words and leaves it empty; returns the sum of
   // their counts' squares, modulo 2^64. Keys `likely_distinct` (of a
@@ -58,7 +53,9 @@ class PartitionCounter {
   void release_memory();
 
  private:
-  Counted count_partition(Partitions& partitions, std::size_t partition, bool write_back, bool likely_distinct);
+  // Counts the partition's words; returns the sum of their counts'
+  // squares, modulo 2^64.
+  std::uint64_t count_partition(Partitions& partitions, std::size_t partition, bool write_back, bool likely_distinct);
   // Counts the words of `list`, whose first `shared_bits` key bits are the
   // same, and appends them compacted to the partition.
   void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
@@ -85,8 +82,8 @@ class PartitionCounter {
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;
   bool write_back_ = true;
-  bool likely_distinct_ = false;  // summing keys likely all distinct
-  Counted counted_{};
+  bool likely_distinct_ = false;      // summing keys likely all distinct
+  std::uint64_t sum_of_squares_ = 0;  // of the counts of the partition being counted
 };
 
 }  // namespace diagonal_picks
