@@ -59,6 +59,26 @@ TEST(CountingTable, CountsLikeAMapThroughGrowthAndResets) {
   EXPECT_EQ(contents(table), (std::map<std::uint32_t, std::uint64_t>{{7, 1}}));
 }
 
+// Draining visits every key once and leaves every slot empty: the same keys
+// added again count from zero, in a table of the same size.
+TEST(CountingTable, DrainsToAnEmptyTable) {
+  CountingTable table(12, kFactor);
+  const std::vector<std::uint32_t> keys = reference::random_mixed_keys(2000, 900, 3);
+  for (int round = 0; round < 2; ++round) {
+    std::map<std::uint32_t, std::uint64_t> expected;
+    for (const std::uint32_t key : keys) {
+      ++expected[key];
+      ASSERT_TRUE(table.add(key, 1));
+    }
+    std::map<std::uint32_t, std::uint64_t> drained;
+    table.drain([&](const CountedKey& counted) { drained[counted.key] += counted.count; });
+    EXPECT_EQ(drained, expected);
+    EXPECT_EQ(table.size(), 0U);
+    EXPECT_EQ(table.bits(), 12U);
+    EXPECT_TRUE(contents(table).empty());
+  }
+}
+
 TEST(CountingTable, AddsEachUntilFullOrRefused) {
   CountingTable table(8, kFactor);
   const std::vector<std::uint32_t> keys = {1, 2, 2, 3, 4, 5, 6};

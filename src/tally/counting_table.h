@@ -72,6 +72,18 @@ class CountingTable {
     for (const std::uint32_t slot : used_.span().first(size_)) visit(slots_[slot]);
   }
 
+  // The same, emptying each slot once visited: one pass over the slots,
+  // not a second one to empty them. The table ends empty, its size kept;
+  // visit must not add to it.
+  template <class Visit>
+  void drain(Visit visit) {
+    for (const std::uint32_t slot : used_.span().first(size_)) {
+      visit(slots_[slot]);
+      slots_[slot] = CountedKey{0, 0};
+    }
+    size_ = 0;
+  }
+
   // The sum over all keys of count * count, modulo 2^64.
   std::uint64_t sum_of_squared_counts() const;
 

@@ -84,14 +84,14 @@ void DiagonalTally::leave_table() {
   }
   // Many keys, but close together: the array counts them fastest.
   stage_ = Stage::narrow;
-  table_.for_each([this](const CountedKey& entry) { narrow_.add(static_cast<std::int32_t>(entry.key), entry.count); });
+  table_.drain([this](const CountedKey& entry) { narrow_.add(static_cast<std::int32_t>(entry.key), entry.count); });
   table_.reset(kFirstTableBits);
   table_.release_unused();
 }
 
 void DiagonalTally::move_to_partitions() {
   stage_ = Stage::many;
-  table_.for_each([this](const CountedKey& entry) { add_counted(static_cast<std::int32_t>(entry.key), entry.count); });
+  table_.drain([this](const CountedKey& entry) { add_counted(static_cast<std::int32_t>(entry.key), entry.count); });
   table_.reset(kFirstTableBits);
   table_.release_unused();
 }

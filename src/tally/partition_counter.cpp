@@ -79,7 +79,7 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     count_in_table(partitions, list);
   }
   partitions.release(list);
-  table_.for_each([&](const CountedKey& counted) { write(partitions, partition, counted); });
+  table_.drain([&](const CountedKey& counted) { write(partitions, partition, counted); });
   // A refused key is never in the table: its probe only meets fuller slots.
   std::sort(refused_.begin(), refused_.end());
   for (std::size_t first = 0; first < refused_.size();) {
@@ -91,15 +91,11 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     write(partitions, partition, counted);
     first = next;
   }
-}
-
-void PartitionCounter::start_table(std::size_t words) {
-  table_.reset(table_bits_for(words));
   refused_.clear();
 }
 
 void PartitionCounter::count_in_table(const Partitions& partitions, const Partitions::List& list) {
-  start_table(list.size);
+  table_.reset(table_bits_for(list.size));  // empty: emptied as it was visited
   partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
 }
 
@@ -144,7 +140,6 @@ bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Parti
     squares += found * found + found;          // c * c less the c ones summed
     first = next;
   }
-  start_table(0);
   sum_of_squares_ += squares;
   return true;
 }

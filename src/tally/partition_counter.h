@@ -59,8 +59,6 @@ class PartitionCounter {
   // Counts the words of `list`, whose first `shared_bits` key bits are the
   // same, and appends them compacted to the partition.
   void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
-  // Empties the table, sized for `words` words, and refused_.
-  void start_table(std::size_t words);
   // Counts the list's words in a table of their own.
   void count_in_table(const Partitions& partitions, const Partitions::List& list);
   // Counts words into the table, and those it refuses into refused_.
