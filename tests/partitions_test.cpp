@@ -114,39 +114,46 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
 // must end empty for the next sum; the sums must not depend on the hint:
 // keys that are all distinct, counted words among them, one repeat
 // anywhere, keys seen two or three times, and the same with counts.
+// Lists of every size around the bitmap's limits: too short to split for
+// it, just long enough, and long enough to split anyway.
 TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
   PartitionCounter counter(kFactor);
   Partitions partitions;
   constexpr std::size_t kPartition = 200;
-  std::vector<std::uint32_t> keys;
-  for (std::uint32_t key = 0; key < 100000; ++key) keys.push_back(Partitions::mixed_of(kPartition, key * 167U));
-  for (const bool likely_distinct : {true, false}) {
-    for (const std::uint32_t key : keys) partitions.add(key);
-    partitions.add_counted(Partitions::mixed_of(kPartition, 0xFFFFFF), 300);  // two words, one key
-    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size() + std::size_t{300} * 300);
-    for (const std::size_t repeated : {std::size_t{0}, keys.size() / 2, keys.size() - 1}) {
+  for (const std::size_t size : {PartitionCounter::kMinBitmapWords - 1, PartitionCounter::kMinBitmapWords,
+                                 PartitionCounter::kMaxTableWords + 1, std::size_t{100000}}) {
+    // Spread over all 24 key bits.
+    const auto step = static_cast<std::uint32_t>((std::size_t{1} << 24) / size);
+    std::vector<std::uint32_t> keys;
+    for (std::uint32_t key = 0; key < size; ++key) keys.push_back(Partitions::mixed_of(kPartition, key * step));
+    for (const bool likely_distinct : {true, false}) {
       for (const std::uint32_t key : keys) partitions.add(key);
-      partitions.add(keys[repeated]);
-      EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size() - 1 + 4) << repeated;
+      partitions.add_counted(Partitions::mixed_of(kPartition, 0xFFFFFF), 300);  // two words, one key
+      EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size() + std::size_t{300} * 300);
+      for (const std::size_t repeated : {std::size_t{0}, keys.size() / 2, keys.size() - 1}) {
+        for (const std::uint32_t key : keys) partitions.add(key);
+        partitions.add(keys[repeated]);
+        EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size() - 1 + 4) << repeated;
+      }
+      // Keys seen once, twice and three times, each word counting one.
+      Counts plain;
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::size_t copies = i % 10 == 0 ? 3 : i % 5 == 0 ? 2 : 1;
+        for (std::size_t copy = 0; copy < copies; ++copy) partitions.add(keys[i]);
+        plain[keys[i]] += copies;
+      }
+      EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), reference::sum_of_squares(plain));
+      Counts expected;
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const auto count = static_cast<std::uint32_t>(1 + i % 3);
+        const std::size_t copies = i % 5 == 0 ? 3 : i % 2 == 0 ? 2 : 1;
+        for (std::size_t copy = 0; copy < copies; ++copy) partitions.add_counted(keys[i], count);
+        expected[keys[i]] += count * copies;
+      }
+      EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), reference::sum_of_squares(expected));
+      for (const std::uint32_t key : keys) partitions.add(key);
+      EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size());
     }
-    // Keys seen once, twice and three times, each word counting one.
-    Counts plain;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      const std::size_t copies = i % 10 == 0 ? 3 : i % 5 == 0 ? 2 : 1;
-      for (std::size_t copy = 0; copy < copies; ++copy) partitions.add(keys[i]);
-      plain[keys[i]] += copies;
-    }
-    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), reference::sum_of_squares(plain));
-    Counts expected;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      const auto count = static_cast<std::uint32_t>(1 + i % 3);
-      const std::size_t copies = i % 5 == 0 ? 3 : i % 2 == 0 ? 2 : 1;
-      for (std::size_t copy = 0; copy < copies; ++copy) partitions.add_counted(keys[i], count);
-      expected[keys[i]] += count * copies;
-    }
-    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), reference::sum_of_squares(expected));
-    for (const std::uint32_t key : keys) partitions.add(key);
-    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size());
   }
 }
 

@@ -48,8 +48,12 @@ class CompactionPolicy {
   // Records a compaction that left the partition with `words` words.
   void compacted(std::size_t partition, std::size_t words);
 
-  // Whether the partition was compacted since the tally was last cleared.
-  bool ever_compacted(std::size_t partition) const { return compacted_words_[partition] != 0; }
+  // Whether the partition's keys are likely distinct but for a few: it was
+  // never compacted since the tally was last cleared, and at least three
+  // in four of the keys noted, `noted_words` words in all, look distinct.
+  bool likely_distinct(std::size_t partition, std::uint64_t noted_words) const {
+    return compacted_words_[partition] == 0 && 4 * estimated_distinct() >= 3 * noted_words;
+  }
 
   // The words all partitions may hold before any is compacted: 6 bytes per
   // estimated distinct key, and 2 to 3 MiB more.

@@ -139,10 +139,10 @@ std::uint64_t DiagonalTally::finish() {
   } else if (stage_ == Stage::few) {
     sum = table_.sum_of_squared_counts();
   } else {
+    const std::size_t words = partitions_.total_words();
     for (std::size_t partition = 0; partition < Partitions::kPartitions; ++partition) {
-      // Keys never compacted are mostly distinct, or memory would have asked.
       if (partitions_.words(partition) != 0) {
-        sum += counter_.sum_and_drop(partitions_, partition, !policy_.ever_compacted(partition));
+        sum += counter_.sum_and_drop(partitions_, partition, policy_.likely_distinct(partition, words));
       }
     }
     partitions_.clear();

@@ -41,10 +41,17 @@ std::uint64_t PartitionCounter::count_partition(Partitions& partitions, std::siz
 
 void PartitionCounter::count(Partitions& partitions, Partitions::List& list, unsigned shared_bits,
                              std::size_t partition) {
-  if (list.size > kMaxTableWords && shared_bits < kKeyBits) {
+  // Split into buckets small enough for a table in cache, and, summing
+  // keys likely distinct, into buckets whose keys fit a bitmap in cache.
+  const unsigned key_bits = kKeyBits - shared_bits;
+  unsigned bits = 0;
+  if (list.size > kMaxTableWords) bits = static_cast<unsigned>(std::bit_width((list.size - 1) / kBucketWords));
+  if (likely_distinct_ && list.size >= kMinBitmapWords && key_bits > kMaxBitmapBits) {
+    bits = std::max(bits, key_bits - kMaxBitmapBits);
+  }
+  bits = std::min({kMaxSplitBits, key_bits, bits});
+  if (bits > 0) {
     // Split by the next key bits into buckets, each staged in a line.
-    const auto wanted = static_cast<unsigned>(std::bit_width((list.size - 1) / kBucketWords));
-    const unsigned bits = std::min({kMaxSplitBits, kKeyBits - shared_bits, wanted});
     std::vector<Partitions::List> buckets(std::size_t{1} << bits);
     // Neither a character type nor the words' type, which the stores of
     // words could alias.
@@ -74,8 +81,7 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
   // and freed once counted. Summing keys that are likely distinct, a
   // bitmap of the key bits finds the few that repeat, far cheaper than a
   // table.
-  if (!(likely_distinct_ && kKeyBits - shared_bits <= kMaxBitmapBits &&
-        sum_from_bitmap(partitions, list, kKeyBits - shared_bits))) {
+  if (!(likely_distinct_ && key_bits <= kMaxBitmapBits && sum_from_bitmap(partitions, list, key_bits))) {
     count_in_table(partitions, list);
   }
   partitions.release(list);

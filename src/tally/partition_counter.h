@@ -34,9 +34,15 @@ class PartitionCounter {
   // 256, which split its lists of 3.6 million words twice.
   static constexpr unsigned kMaxSplitBits = 12;
   static constexpr std::size_t kMaxSplitBuckets = std::size_t{1} << kMaxSplitBits;
-  // Summing, a bucket whose keys differ in at most this many bits looks
-  // for repeats in a bitmap of that many bits.
-  static constexpr unsigned kMaxBitmapBits = 19;
+  // Summing keys likely distinct, a list of at least kMinBitmapWords words
+  // is split until its keys differ in at most kMaxBitmapBits bits, and each
+  // bucket looks for repeats in a bitmap of that many bits (32 KiB, in the
+  // first-level cache). A shorter list goes to a table: clearing the bitmap
+  // would cost more per key. 8 million all-distinct keys took 7.6 against
+  // 8.8 ns per key when such lists went to a table, 4 million 8.1 against
+  // 8.8; at 2 million, lists of 4,096 words cost 9.5 against 9.3.
+  static constexpr unsigned kMaxBitmapBits = 18;
+  static constexpr std::size_t kMinBitmapWords = 8192;
 
   explicit PartitionCounter(std::uint64_t slot_factor);
 
