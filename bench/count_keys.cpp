@@ -35,6 +35,8 @@ struct KeySet {
   // Built to collide under the known seed, which the tally then uses; the
   // other sets run under a seed drawn per process, as the program does.
   bool known_seed = false;
+  // The most values `value` keeps apart; scaling up keeps `distinct` within it.
+  std::uint64_t most_distinct = std::uint64_t{1} << 32;
 };
 
 std::uint32_t spread(std::uint64_t v) { return static_cast<std::uint32_t>(v) * 0x9E3779B1U; }
@@ -55,17 +57,21 @@ const std::vector<KeySet>& key_sets() {
   static const std::vector<KeySet> sets = {
       {"W-like", 20000000, 20000000, true, spread},
       {"D-like", 20000000, 4000, true, spread},
-      {"within-2000", 20000000, 4001, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) - 2000U; }},
+      {"within-2000", 20000000, 4001, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) - 2000U; },
+       false, 4001},
       {"MID", 10000000, 1000000, true, spread},
       {"1e8/1e4", 100000000, 10000, true, spread},
-      {"x2^11", 20000000, 1 << 21, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 11; }},
-      {"x2^20", 20000000, 1 << 12, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 20; }},
+      {"x2^11", 20000000, 1 << 21, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 11; }, false,
+       1 << 21},
+      {"x2^20", 20000000, 1 << 12, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 20; }, false,
+       1 << 12},
       {"ascending", 20000000, 20000000, false, [](std::uint64_t v) { return static_cast<std::uint32_t>(v); }},
       {"descending", 20000000, 20000000, false, [](std::uint64_t v) { return static_cast<std::uint32_t>(-v); }},
-      {"equal", 20000000, 1, false, [](std::uint64_t) { return 7U; }},
+      {"equal", 20000000, 1, false, [](std::uint64_t) { return 7U; }, false, 1},
       {"repeated-half", 20000000, 10000000, false, spread},
-      {"collide", 20000000, 4096, false, [](std::uint64_t v) { return colliding(v, 12); }, true},
-      {"one-partition", 20000000, std::uint64_t{1} << 21, true, [](std::uint64_t v) { return colliding(v, 21); }, true},
+      {"collide", 20000000, 4096, false, [](std::uint64_t v) { return colliding(v, 12); }, true, 4096},
+      {"one-partition", 20000000, std::uint64_t{1} << 21, true, [](std::uint64_t v) { return colliding(v, 21); }, true,
+       std::uint64_t{1} << 21},
   };
   return sets;
 }
@@ -117,7 +123,7 @@ int main(int argc, char** argv) {
       return std::max<std::uint64_t>(1, static_cast<std::uint64_t>(static_cast<double>(size) * scale));
     };
     set.count = scaled(set.count);
-    set.distinct = scaled(set.distinct);
+    set.distinct = std::min(scaled(set.distinct), set.most_distinct);
     if (set.known_seed) diagonal_picks::key_hash::fix_process_seed(kKnownSeed);
     const std::vector<std::int32_t> keys = generate(set);
     diagonal_picks::DiagonalTally tally;
