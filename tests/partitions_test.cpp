@@ -64,14 +64,19 @@ TEST(Partitions, EveryPartitionGetsExactlyItsKeys) {
     EXPECT_EQ(partitions.total_words(), 0U);
     partitions.clear();
   }
-  // All in one partition, around the end of a line and of a chunk.
+  // All in one partition, around the end of a line and of a chunk; then a
+  // counted key whose four words cross the end of the line.
   for (const std::size_t count : {Partitions::kLineWords - 1, Partitions::kLineWords, Partitions::kLineWords + 1,
                                   Partitions::kChunkWords + Partitions::kLineWords + 1}) {
     Partitions partitions;
     const std::vector<std::uint32_t> keys = keys_in_partition(9, count, count / 2 + 1, 24, 4);
     for (const std::uint32_t key : keys) partitions.add(key);
     EXPECT_EQ(partitions.words(9), count);
-    EXPECT_EQ(drain_partition(partitions, 9), reference::count_in_map(keys)) << count << " keys";
+    partitions.add_counted(keys[0], 1000);
+    EXPECT_EQ(partitions.words(9), count + 4);
+    Counts expected = reference::count_in_map(keys);
+    expected[keys[0]] += 1000;
+    EXPECT_EQ(drain_partition(partitions, 9), expected) << count << " keys";
   }
 }
 

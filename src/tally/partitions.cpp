@@ -37,16 +37,6 @@ void Partitions::append(List& list, std::span<const std::uint32_t> words) {
   }
 }
 
-void Partitions::add_counted(std::uint32_t mixed, std::uint32_t count) {
-  const std::size_t partition = partition_of(mixed);
-  for (; count > kMaxWordCount; count -= kMaxWordCount) {
-    const std::uint32_t word = word_of(mixed, kMaxWordCount);
-    append(partition, {&word, 1});
-  }
-  const std::uint32_t word = word_of(mixed, count);
-  append(partition, {&word, 1});
-}
-
 void Partitions::reserve_chunks(std::size_t count) {
   const std::size_t chunks = next_.size() + count;
   if (chunks * kChunkWords > chunks_.capacity()) {

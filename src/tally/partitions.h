@@ -57,17 +57,13 @@ class Partitions {
 
   // Adds a key seen once. True when this filled its partition's line, which
   // then went to the partition's list.
-  bool add(std::uint32_t mixed) {
-    const std::size_t partition = partition_of(mixed);
-    std::uint16_t& staged = staged_[partition];
-    lines_[partition * kLineWords + staged] = word_of(mixed, 1);
-    if (++staged < kLineWords) return false;
-    flush(partition);
-    return true;
-  }
+  bool add(std::uint32_t mixed) { return stage(partition_of(mixed), word_of(mixed, 1)); }
 
   // Adds a key seen `count` times, count > 0, as few words as it needs.
-  void add_counted(std::uint32_t mixed, std::uint32_t count);
+  void add_counted(std::uint32_t mixed, std::uint32_t count) {
+    for (; count > kMaxWordCount; count -= kMaxWordCount) stage(partition_of(mixed), word_of(mixed, kMaxWordCount));
+    stage(partition_of(mixed), word_of(mixed, count));
+  }
 
   // Appends words to a partition, or to a list of the caller's.
   void append(std::size_t partition, std::span<const std::uint32_t> words) {
@@ -140,6 +136,14 @@ class Partitions {
  private:
   static constexpr std::uint32_t kNoChunk = UINT32_MAX;
 
+  // Stages a word in its partition's line; true when that filled the line.
+  bool stage(std::size_t partition, std::uint32_t word) {
+    std::uint16_t& staged = staged_[partition];
+    lines_[partition * kLineWords + staged] = word;
+    if (++staged < kLineWords) return false;
+    flush(partition);
+    return true;
+  }
   void flush(std::size_t partition);
   std::uint32_t new_chunk();
   void reserve_chunks(std::size_t count);
