@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 namespace diagonal_picks {
 
@@ -85,15 +86,11 @@ void DiagonalTally::leave_table() {
   // Many keys, but close together: the array counts them fastest.
   stage_ = Stage::narrow;
   table_.drain([this](const CountedKey& entry) { narrow_.add(static_cast<std::int32_t>(entry.key), entry.count); });
-  table_.reset(kFirstTableBits);
-  table_.release_unused();
 }
 
 void DiagonalTally::move_to_partitions() {
   stage_ = Stage::many;
   table_.drain([this](const CountedKey& entry) { add_counted(static_cast<std::int32_t>(entry.key), entry.count); });
-  table_.reset(kFirstTableBits);
-  table_.release_unused();
 }
 
 void DiagonalTally::add_counted(std::int32_t key, std::uint32_t count) {
@@ -133,11 +130,17 @@ void DiagonalTally::compact(std::size_t partition) {
 
 std::uint64_t DiagonalTally::finish() {
   std::uint64_t sum = 0;
+  // The next case starts with the table this one grew, or, if this one
+  // ended in it, one just large enough for its keys: a stream of like
+  // cases grows it once, and a small case after a large one shrinks it.
+  unsigned next_table_bits = table_.bits();
   if (stage_ == Stage::narrow) {
     sum = narrow_.sum_of_squared_counts();
     narrow_.clear();
   } else if (stage_ == Stage::few) {
     sum = table_.sum_of_squared_counts();
+    next_table_bits =
+        std::clamp(static_cast<unsigned>(std::bit_width(4 * table_.size())), kFirstTableBits, next_table_bits);
   } else {
     const std::size_t words = partitions_.total_words();
     for (std::size_t partition = 0; partition < Partitions::kPartitions; ++partition) {
@@ -149,7 +152,7 @@ std::uint64_t DiagonalTally::finish() {
     policy_.clear();
     counter_.release_memory();
   }
-  table_.reset(kFirstTableBits);
+  table_.reset(next_table_bits);
   stage_ = Stage::narrow;
   narrow_closed_ = false;
   keys_ = 0;
