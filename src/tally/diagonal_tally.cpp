@@ -74,8 +74,7 @@ void DiagonalTally::leave_narrow() {
     return;
   }
   narrow_closed_ = true;
-  narrow_.for_each([this](std::int32_t key, std::uint32_t count) { add_counted(key, count); });
-  narrow_.clear();
+  narrow_.drain([this](std::int32_t key, std::uint32_t count) { add_counted(key, count); });
 }
 
 void DiagonalTally::leave_table() {
@@ -135,8 +134,7 @@ std::uint64_t DiagonalTally::finish() {
   // cases grows it once, and a small case after a large one shrinks it.
   unsigned next_table_bits = table_.bits();
   if (stage_ == Stage::narrow) {
-    sum = narrow_.sum_of_squared_counts();
-    narrow_.clear();
+    sum = narrow_.sum_and_clear();
   } else if (stage_ == Stage::few) {
     sum = table_.sum_of_squared_counts();
     next_table_bits =

@@ -40,19 +40,14 @@ bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
   return true;
 }
 
-std::uint64_t RangeCounts::sum_of_squared_counts() const {
-  if (empty()) return 0;
+std::uint64_t RangeCounts::sum_and_clear() {
   std::uint64_t sum = 0;
-  for (const std::uint32_t count : counts_.span().subspan(offset(low_), offset(high_) - offset(low_) + 1)) {
+  for (std::uint32_t& count : spanned()) {
     sum += std::uint64_t{count} * count;
+    count = 0;
   }
-  return sum;
-}
-
-void RangeCounts::clear() {
-  if (empty()) return;
-  std::fill_n(counts_.data() + offset(low_), offset(high_) - offset(low_) + 1, 0U);
   keys_ = 0;
+  return sum;
 }
 
 }  // namespace diagonal_picks

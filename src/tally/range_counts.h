@@ -42,23 +42,29 @@ class RangeCounts {
   // Returns false when those keys are not dense_enough().
   bool start(std::int32_t low, std::int32_t high, std::uint64_t keys);
 
+  // Calls visit(key, count) for each key counted, in order, and leaves the
+  // array empty.
   template <class Visit>
-  void for_each(Visit visit) const {
-    if (empty()) return;
-    for (std::int64_t key = low_; key <= high_; ++key) {
-      const std::uint32_t count = counts_[offset(static_cast<std::int32_t>(key))];
-      if (count != 0) visit(static_cast<std::int32_t>(key), count);
+  void drain(Visit visit) {
+    for (std::uint32_t& count : spanned()) {
+      if (count != 0) visit(static_cast<std::int32_t>(base_ + (&count - counts_.data())), count);
+      count = 0;
     }
+    keys_ = 0;
   }
 
-  // The sum over all keys of count * count, modulo 2^64.
-  std::uint64_t sum_of_squared_counts() const;
-
-  // Zeroes the counts in the range spanned.
-  void clear();
+  // The sum over all keys of count * count, modulo 2^64; the array is then
+  // empty. One pass reads and zeroes the counts: summing, then zeroing,
+  // would read the range spanned twice.
+  std::uint64_t sum_and_clear();
 
  private:
   std::size_t offset(std::int32_t key) const { return static_cast<std::size_t>(std::int64_t{key} - base_); }
+  // The counts of the range spanned; none while empty.
+  std::span<std::uint32_t> spanned() {
+    if (empty()) return {};
+    return counts_.span().subspan(offset(low_), offset(high_) - offset(low_) + 1);
+  }
 
   PageArray<std::uint32_t> counts_;  // kWindow counts, once a case used them
   std::int64_t base_ = 0;            // the key counted at counts_[0]
