@@ -16,7 +16,8 @@ namespace diagonal_picks {
 // compacts only when memory asks for it: when the words of all partitions
 // pass what the tally's distinct keys allow. Until then, keys that are all
 // new (which compacting would not merge) and keys that repeat cost the same
-// 4 bytes each.
+// 4 bytes each. What it measured also tells which partitions hold keys
+// likely distinct at the end of a case.
 //
 // The distinct keys are estimated from a sample of key values counted
 // exactly: those whose mixed value ends in `sample_bits` zero bits (every

@@ -50,9 +50,9 @@ class PartitionCounter {
   void compact(Partitions& partitions, std::size_t partition);
 
   // Counts the partition's words and leaves it empty; returns the sum of
-  // their counts' squares, modulo 2^64. Keys `likely_distinct` (of a
-  // partition never compacted) are first looked up in a bitmap, which sums
-  // them if few repeat; for keys that repeat more, a wasted pass.
+  // their counts' squares, modulo 2^64. Keys `likely_distinct`, as the
+  // compaction policy judges them, are first looked up in a bitmap, which
+  // sums them if few repeat; for keys that repeat more, a wasted pass.
   std::uint64_t sum_and_drop(Partitions& partitions, std::size_t partition, bool likely_distinct);
 
   // Gives back the memory a large partition needed.
