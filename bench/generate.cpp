@@ -69,7 +69,8 @@ std::pair<std::int64_t, std::int64_t> point_on(std::uint32_t key, std::int64_t j
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: generate W|D|MID|S|T|A11|A16|A20|ASC|DESC|EQ|COLLIDE|SMALLCOLLIDE|ONEPART [SCALE]\n");
+    std::fprintf(stderr,
+                 "usage: generate W|D|MID|S|T|MED|A11|A16|A20|ASC|DESC|EQ|COLLIDE|SMALLCOLLIDE|ONEPART [SCALE]\n");
     return 2;
   }
   const std::string_view workload = argv[1];
@@ -130,6 +131,14 @@ int main(int argc, char** argv) {
       const auto pick = static_cast<std::size_t>(random() % keys.size());
       const auto [x, y] = point_on(keys[pick], uniform(1000000));
       out.point(x, y);
+    }
+  } else if (workload == "MED") {
+    // Middling cases, spread like W's: each outgrows the small table, none
+    // is large enough to read on several threads.
+    const std::int64_t cases = scaled(500);
+    for (std::int64_t c = 0; c < cases; ++c) {
+      out.number(20000, '\n');
+      for (std::int64_t i = 0; i < 20000; ++i) out.point(uniform(1000000000), uniform(1000000000));
     }
   } else if (workload == "SMALLCOLLIDE") {
     // Many small cases, each with 40 points whose keys X + Y collide, so

@@ -18,14 +18,14 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WORKLOADS = ["W", "D", "MID", "S", "T", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE", "ONEPART"]
+WORKLOADS = ["W", "D", "MID", "S", "T", "MED", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE", "ONEPART"]
 # As many points as W, so their times compare with W's.
 # What a user would otherwise run, on the workloads each can take: SQLite's
 # script reads one case, awk and Python loop over cases.
 PEERS = {"awk": ("mawk", {"W", "D", "MID", "S"}),
          "python": ("python3", {"W", "D", "MID", "S"}),
          "sqlite": ("sqlite3", {"W", "D", "MID"})}
-POINT_WORKLOADS = {"W", "MID", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE", "ONEPART"}
+POINT_WORKLOADS = {"W", "MID", "MED", "A11", "A16", "A20", "ASC", "DESC", "EQ", "COLLIDE", "SMALLCOLLIDE", "ONEPART"}
 
 
 def run_once(measure, command, input_path, output_path):
