@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -215,6 +216,39 @@ TEST(RawReading, TakesBufferedBytesFirstAndReadsWhatIsPutBackFirst) {
     std::string after_end(4, '\0');
     EXPECT_EQ(input.read_raw({after_end.data(), after_end.size()}), 0U);
   }
+}
+
+// After a caller dropped the buffered bytes, the reader asks for a small
+// block, then doubling ones up to the usual size, and reads on exactly:
+// numbers cut by those block ends included.
+TEST(RawReading, AsksForSmallBlocksAfterADiscardThenGrowsThem) {
+  std::string text;
+  for (int value = 0; value < 300000; ++value) text += std::to_string(value * 7 - 1000000) + ' ';
+  std::vector<std::size_t> asked;
+  std::size_t at = 0;
+  InputReader input([&](char* buffer, std::size_t capacity) {
+    asked.push_back(capacity);
+    const std::size_t taken = std::min(capacity, text.size() - at);
+    std::copy_n(text.data() + at, taken, buffer);
+    at += taken;
+    return taken;
+  });
+  std::int64_t value = 0;
+  ASSERT_EQ(input.read_int64(value), ReadStatus::ok);
+  EXPECT_EQ(asked, (std::vector<std::size_t>{InputReader::kBlockSize}));
+  // The caller moves on by itself, to the start of a number.
+  at = text.find(' ', 12345) + 1;
+  input.discard_buffered();
+  const auto first = static_cast<int>((std::stoll(text.substr(at)) + 1000000) / 7);
+  std::vector<std::int32_t> values(300000 - static_cast<std::size_t>(first));
+  ASSERT_EQ(input.read_int32s(values), values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    ASSERT_EQ(values[i], (first + static_cast<int>(i)) * 7 - 1000000) << i;
+  }
+  ASSERT_GE(asked.size(), 4U);
+  EXPECT_EQ(asked[1], InputReader::kFirstBlockAfterDiscard);
+  EXPECT_EQ(asked[2], 2 * InputReader::kFirstBlockAfterDiscard);
+  EXPECT_EQ(asked.back(), InputReader::kBlockSize);
 }
 
 TEST(Dispatch, PortableKernelIsAlwaysThereAndLast) {

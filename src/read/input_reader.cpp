@@ -59,7 +59,8 @@ InputReader::InputReader(ByteSource source, const ScanKernel& kernel)
 // Called only when every buffered byte has been consumed.
 bool InputReader::refill() {
   if (source_exhausted_) return false;
-  const std::size_t count = source_(buffer_.get(), kBlockSize);
+  const std::size_t count = source_(buffer_.get(), next_block_);
+  next_block_ = std::min(kBlockSize, 2 * next_block_);
   if (count == 0) {
     source_exhausted_ = true;  // a terminal may deliver more after an end of file; a stream never looks
     return false;

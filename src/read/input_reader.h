@@ -42,6 +42,7 @@ class InputReader {
   // Bytes asked of the source at a time: fewer read(2) calls on a file, and
   // a whole enlarged pipe in one.
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+  static constexpr std::size_t kFirstBlockAfterDiscard = std::size_t{4} << 10;
 
   // `kernel` picks the scanner; tests pass each supported one in turn.
   explicit InputReader(ByteSource source, const ScanKernel& kernel = best_scan_kernel());
@@ -57,8 +58,12 @@ class InputReader {
   // Bytes taken from the source and not yet read.
   std::size_t buffered() const { return static_cast<std::size_t>(end_ - pos_); }
   // Drops them, for a caller that moved the source on by itself: the next
-  // read asks the source again.
-  void discard_buffered() { pos_ = end_; }
+  // read asks the source again, for a small block first, since such a
+  // caller may soon move it on again.
+  void discard_buffered() {
+    pos_ = end_;
+    next_block_ = kFirstBlockAfterDiscard;
+  }
 
   // For a caller that reads raw bytes itself: moves up to `to.size()` bytes
   // to `to`, buffered ones first, else from one call to the source, which
@@ -79,6 +84,7 @@ class InputReader {
   ScanFunction scan_;
   std::unique_ptr<char[]> buffer_;  // capacity_ bytes, a sentinel and the scanner's padding
   std::size_t capacity_ = kBlockSize;
+  std::size_t next_block_ = kBlockSize;  // asked of the source at the next refill; doubles up to kBlockSize
   const char* pos_;
   const char* end_;
   bool source_exhausted_ = false;
