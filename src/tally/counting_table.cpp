@@ -7,7 +7,7 @@ namespace diagonal_picks {
 CountingTable::CountingTable(unsigned bits, std::uint64_t factor) : factor_(factor) { set_slots(bits); }
 
 void CountingTable::reset(unsigned bits) {
-  for (const std::uint32_t slot : used_.span().first(size_)) slots_[slot] = CountedKey{0, 0};
+  drain([](const CountedKey&) {});
   set_slots(bits);
 }
 
