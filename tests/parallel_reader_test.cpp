@@ -135,26 +135,28 @@ TEST(ParallelReader, StopsWhereTheFileEndsInsideACase) {
   expect_same_as_alone("100\n" + points + "100");
 }
 
+// A file and a stream each have their own least case to split.
 TEST(ParallelReader, SplitsOnlyLargeCases) {
   std::mt19937 random(17);
   const std::string text = "300\n" + random_points(random, 300);
   const auto expected = read_alone(text);
   for (const std::int64_t min_points : {300, 301}) {
-    SCOPED_TRACE(testing::Message() << "split from " << min_points << " points");
-    const std::size_t expected_on_threads = min_points == 300 ? 600 : 0;
-    const auto read = [&](int fd) {
+    const std::int64_t min_stream_points = 601 - min_points;
+    SCOPED_TRACE(testing::Message() << "split from " << min_points << " points, from a stream " << min_stream_points);
+    const auto read = [&](int fd, std::size_t expected_on_threads) {
       RecordingCounter counter;
       InputReader input(file_descriptor_source(fd));
-      ParallelReader split(fd, {.threads = 2, .share_bytes = 64, .min_points = min_points});
+      ParallelReader split(
+          fd, {.threads = 2, .share_bytes = 64, .min_points = min_points, .min_stream_points = min_stream_points});
       read_cases(
           input, counter, [](std::string_view) {}, &split);
       EXPECT_EQ(counter.cases.at(0).on_threads, expected_on_threads);
       EXPECT_EQ(counter.cases.at(0).owners, expected.at(0).owners);
     };
     const TempFile file(text);
-    read(file.fd());
+    read(file.fd(), min_points == 300 ? 600 : 0);
     const reference::FilledPipe pipe(text, 100);
-    read(pipe.fd());
+    read(pipe.fd(), min_stream_points == 300 ? 600 : 0);
   }
 }
 
@@ -184,7 +186,7 @@ TEST(ParallelReader, AnswersACaseFromAPipeBeforeTheNextArrives) {
     });
     RecordingCounter counter;
     InputReader input(file_descriptor_source(ends[0]));
-    ParallelReader split(ends[0], {.threads = 2, .share_bytes = 4096, .min_points = 1});
+    ParallelReader split(ends[0], {.threads = 2, .share_bytes = 4096, .min_points = 1, .min_stream_points = 1});
     read_cases(
         input, counter,
         [&](std::string_view) {
@@ -238,11 +240,12 @@ TEST(ParallelReader, SurvivesAFileThatChangesSizeWhileItIsRead) {
 }
 
 // The program's own counter, with its threads, against the exact reader,
-// from a file and from a pipe, whatever CPUs it may use.
+// from a file and from a pipe, whatever CPUs it may use: in shares of 4 KiB,
+// and in the program's own, smaller for the smaller cases.
 TEST(ParallelReader, CountsAsTheProgramDoesAlone) {
   std::mt19937 random(23);
   std::string text;
-  for (const std::size_t points : {100000U, 3U, 70000U, 0U, 90000U}) {
+  for (const std::size_t points : {100000U, 3U, 70000U, 0U, 5000U, 20000U, 90000U}) {
     text += std::to_string(points) + "\n";
     for (std::size_t i = 0; i < points; ++i) {
       text += std::to_string(static_cast<std::int32_t>(random() % 2000) - 1000) + " " +
@@ -252,22 +255,28 @@ TEST(ParallelReader, CountsAsTheProgramDoesAlone) {
   std::string expected;
   InputReader alone(reference::chunked_source(text, 1 << 16));
   run_cases(alone, [&expected](std::string_view line) { expected += line; });
-  EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 5);
+  EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 7);
   const TempFile file(text);
-  for (const unsigned cpus : {1U, 2U, 4U, 8U}) {
-    const auto output_of = [&](int fd) {
-      std::string output;
-      InputReader input(file_descriptor_source(fd));
-      DiagonalCounter counter;
-      ParallelReader split(fd, {.threads = cpus, .share_bytes = 4096});
-      read_cases(
-          input, counter, [&output](std::string_view line) { output += line; }, &split);
-      return output;
-    };
-    ::lseek(file.fd(), 0, SEEK_SET);
-    EXPECT_EQ(output_of(file.fd()), expected) << cpus << " CPUs, from a file";
-    const reference::FilledPipe pipe(text, 1 << 16);
-    EXPECT_EQ(output_of(pipe.fd()), expected) << cpus << " CPUs, from a pipe";
+  for (const ParallelReader::Options& options :
+       {ParallelReader::Options{.share_bytes = 4096}, ParallelReader::Options{}}) {
+    for (const unsigned cpus : {1U, 2U, 4U, 8U}) {
+      const auto output_of = [&](int fd) {
+        std::string output;
+        InputReader input(file_descriptor_source(fd));
+        DiagonalCounter counter;
+        ParallelReader::Options with_cpus = options;
+        with_cpus.threads = cpus;
+        ParallelReader split(fd, with_cpus);
+        read_cases(
+            input, counter, [&output](std::string_view line) { output += line; }, &split);
+        return output;
+      };
+      SCOPED_TRACE(testing::Message() << cpus << " CPUs, shares of up to " << options.share_bytes << " bytes");
+      ::lseek(file.fd(), 0, SEEK_SET);
+      EXPECT_EQ(output_of(file.fd()), expected) << "from a file";
+      const reference::FilledPipe pipe(text, 1 << 16);
+      EXPECT_EQ(output_of(pipe.fd()), expected) << "from a pipe";
+    }
   }
 }
 

@@ -40,6 +40,10 @@ bool read_for_scanning(int fd, char* buffer, std::size_t count, std::uint64_t of
 // a file not yet in memory they waited for the disk.
 constexpr std::uint64_t kAdviseStep = std::uint64_t{2} << 20;
 constexpr std::uint64_t kAdviseAhead = 3 * kAdviseStep;
+// Nor past where the case would end were each of its numbers plain with
+// one white space after it: asking for megabytes costs a small case more
+// than reading it.
+constexpr std::uint64_t kAdviseBytesPerNumber = 12;
 
 // Whether a read of `fd` would return at once.
 bool has_input(int fd) {
@@ -54,9 +58,21 @@ ParallelReader::ParallelReader(int fd, const Options& options, const ScanKernel&
   options_.owners = std::clamp<std::size_t>(options_.owners, 1, std::max<std::size_t>(options_.threads, 1));
   options_.share_bytes = std::max<std::size_t>(options_.share_bytes, 1);
   options_.min_points = std::max<std::int64_t>(options_.min_points, 1);
+  options_.min_stream_points = std::max<std::int64_t>(options_.min_stream_points, 1);
   struct stat status {};
   usable_ = options_.threads >= 2 && ::fstat(fd, &status) == 0;
   stream_ = usable_ && !S_ISREG(status.st_mode);
+}
+
+std::size_t ParallelReader::share_bytes_for(std::int64_t N) const {
+  // A point of two small numbers takes 8 or 9 bytes; a case of such points
+  // still gives each thread two shares. Smaller shares cost a few reads
+  // more, and a share that holds a whole small case leaves the other
+  // threads nothing to do.
+  const std::uint64_t per_thread =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(N) / options_.threads, options_.share_bytes);
+  return std::clamp<std::size_t>(per_thread * kLeastBytesPerPoint / 2, std::min(kLeastShareBytes, options_.share_bytes),
+                                 options_.share_bytes);
 }
 
 std::size_t ParallelReader::value_capacity() const { return (options_.share_bytes + kBoundarySearch) / 2 + 1; }
@@ -91,22 +107,25 @@ std::int64_t ParallelReader::read_points(InputReader& input, std::int64_t N, Poi
   // own.
   std::uint64_t begin = 0;
   std::uint64_t file_end = std::numeric_limits<std::uint64_t>::max();
+  const std::size_t share_bytes = share_bytes_for(N);
   if (!stream_) {
     const off_t here = ::lseek(fd_, 0, SEEK_CUR);
     struct stat status {};
     if (here < 0 || static_cast<std::uint64_t>(here) < input.buffered() || ::fstat(fd_, &status) != 0) return 0;
     begin = static_cast<std::uint64_t>(here) - input.buffered();
     file_end = static_cast<std::uint64_t>(status.st_size);
-    if (file_end <= begin || file_end - begin < options_.threads * options_.share_bytes) return 0;
+    if (file_end <= begin || file_end - begin < options_.threads * share_bytes) return 0;
   }
   if (!start_team()) return 0;
 
+  share_bytes_ = share_bytes;
   begin_ = begin;
   file_end_ = file_end;
   // The case cannot hold more numbers than the file has bytes.
   tokens_wanted_ = 2 * std::min(static_cast<std::uint64_t>(N), file_end - begin);
-  share_count_.store(stream_ ? std::numeric_limits<std::uint64_t>::max()
-                             : (file_end - begin + options_.share_bytes - 1) / options_.share_bytes,
+  const std::uint64_t left = file_end - begin;
+  advice_end_ = begin + (tokens_wanted_ < left / kAdviseBytesPerNumber ? tokens_wanted_ * kAdviseBytesPerNumber : left);
+  share_count_.store(stream_ ? std::numeric_limits<std::uint64_t>::max() : (left + share_bytes - 1) / share_bytes,
                      std::memory_order_relaxed);
   filled_.store(0, std::memory_order_relaxed);
   input_ = &input;
@@ -115,6 +134,8 @@ std::int64_t ParallelReader::read_points(InputReader& input, std::int64_t N, Poi
   reading_over_ = false;
   sink_ = &sink;
   next_share_.store(0, std::memory_order_relaxed);
+  converted_shares_.store(0, std::memory_order_relaxed);
+  converted_tokens_.store(0, std::memory_order_relaxed);
   needed_.store(std::numeric_limits<std::uint64_t>::max(), std::memory_order_relaxed);
   for (std::size_t owner = 0; owner < options_.owners; ++owner) counted_[owner].store(0, std::memory_order_relaxed);
   for (std::size_t slot = 0; slot < slot_count_; ++slot) slots_[slot].holds.store(0, std::memory_order_relaxed);
@@ -157,9 +178,13 @@ void ParallelReader::work(std::size_t thread) {
     const bool read = stream_ && thread == 0 && !reading_over_ && read_share(walk);
     progressed = progressed || read;
     if (!claim.has_value() && !claims_over && !read) {
-      const std::uint64_t index = next_share_.fetch_add(1, std::memory_order_relaxed);
-      claims_over = index >= share_count_.load(std::memory_order_acquire);
-      if (!claims_over) claim = index;
+      if (needed_.load(std::memory_order_acquire) != std::numeric_limits<std::uint64_t>::max()) {
+        claims_over = true;  // an owner found the case's end: every share it needs is converted
+      } else if (may_need_next_share()) {
+        const std::uint64_t index = next_share_.fetch_add(1, std::memory_order_relaxed);
+        claims_over = index >= share_count_.load(std::memory_order_acquire);
+        if (!claims_over) claim = index;
+      }
     }
     if (claim.has_value() &&
         (*claim >= needed_.load(std::memory_order_acquire) || *claim >= share_count_.load(std::memory_order_acquire))) {
@@ -189,7 +214,7 @@ bool ParallelReader::read_share(const Walk& walk) {
   if (walk.next != index && input_->buffered() == 0 && !has_input(fd_)) return false;
   char* const bytes = slots_[index % slot_count_].bytes.get();
   std::copy_n(tail_.data(), tail_size_, bytes);
-  const std::size_t capacity = options_.share_bytes + kBoundarySearch;
+  const std::size_t capacity = share_bytes_ + kBoundarySearch;
   const std::size_t got = input_->read_raw({bytes + tail_size_, capacity - tail_size_});
   const std::size_t size = tail_size_ + got;
   if (got == 0) {  // the input ended: what is left is the last share
@@ -226,6 +251,17 @@ bool ParallelReader::ready_to_convert(std::uint64_t index) const {
   return stream_ ? index < filled_.load(std::memory_order_acquire) : slot_free(index);
 }
 
+bool ParallelReader::may_need_next_share() const {
+  const std::uint64_t next = next_share_.load(std::memory_order_relaxed);
+  const std::uint64_t shares = converted_shares_.load(std::memory_order_acquire);
+  const std::uint64_t tokens = converted_tokens_.load(std::memory_order_acquire);
+  if (shares == next) return tokens < tokens_wanted_;
+  // Shares still converting: an estimate, which keeps a small case from
+  // claiming the whole ring past its end.
+  return shares == 0 || static_cast<double>(next) * static_cast<double>(tokens) <
+                            static_cast<double>(tokens_wanted_) * static_cast<double>(shares);
+}
+
 bool ParallelReader::slot_free(std::uint64_t index) const {
   if (index < slot_count_) return true;
   for (std::size_t owner = 0; owner < options_.owners; ++owner) {
@@ -235,12 +271,12 @@ bool ParallelReader::slot_free(std::uint64_t index) const {
 }
 
 void ParallelReader::advise_read_ahead(std::uint64_t index, std::uint64_t nominal_begin) const {
-  const std::uint64_t shares_per_step = std::max<std::uint64_t>(1, kAdviseStep / options_.share_bytes);
+  const std::uint64_t shares_per_step = std::max<std::uint64_t>(1, kAdviseStep / share_bytes_);
   if (index % shares_per_step != 0) return;
   // The first share asks for the first steps too; each later step for one
   // more, so the advice stays kAdviseAhead ahead.
   const std::uint64_t from = index == 0 ? nominal_begin : nominal_begin + kAdviseAhead;
-  const std::uint64_t to = std::min(nominal_begin + kAdviseAhead + kAdviseStep, file_end_);
+  const std::uint64_t to = std::min(nominal_begin + kAdviseAhead + kAdviseStep, advice_end_);
   // Only advice: a failure changes nothing but the speed.
   if (from < to) {
     static_cast<void>(
@@ -261,16 +297,18 @@ void ParallelReader::convert(std::size_t thread, std::uint64_t index) {
     share.tokens = scanned.count;
     share.stop = share.begin + static_cast<std::uint64_t>(scanned.ptr - first);
     share.whole = scanned.stop == ScanStop::need_more && scanned.ptr == last;
+    converted_tokens_.fetch_add(scanned.count, std::memory_order_relaxed);
   };
   if (stream_) {
     scan(slot.bytes.get(), slot.bytes.get() + (share.end - share.begin));
+    converted_shares_.fetch_add(1, std::memory_order_release);
     slot.holds.store(index + 1, std::memory_order_release);
     announce();
     return;
   }
-  const std::uint64_t nominal_begin = begin_ + index * options_.share_bytes;
+  const std::uint64_t nominal_begin = begin_ + index * share_bytes_;
   advise_read_ahead(index, nominal_begin);
-  const std::uint64_t nominal_end = std::min<std::uint64_t>(nominal_begin + options_.share_bytes, file_end_);
+  const std::uint64_t nominal_end = std::min<std::uint64_t>(nominal_begin + share_bytes_, file_end_);
   const std::uint64_t read_end = std::min<std::uint64_t>(nominal_end + kBoundarySearch, file_end_);
   const auto size = static_cast<std::size_t>(read_end - nominal_begin);
   char* const bytes = bytes_[thread].get();
@@ -297,6 +335,7 @@ void ParallelReader::convert(std::size_t thread, std::uint64_t index) {
       scan(bytes + (share.begin - nominal_begin), bytes + (share.end - nominal_begin));
     }
   }
+  converted_shares_.fetch_add(1, std::memory_order_release);
   slot.holds.store(index + 1, std::memory_order_release);
   announce();
 }

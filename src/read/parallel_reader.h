@@ -60,13 +60,17 @@ class ParallelReader {
   struct Options {
     std::size_t threads = 2;
     std::size_t owners = 2;  // at most `threads`
-    // Bytes per share: small enough that a share stays in cache between
-    // its conversion and its counting, and that the threads share the work
-    // evenly; the ring holds a few shares per thread.
+    // Bytes per share at most: small enough that a share stays in cache
+    // between its conversion and its counting, and that the threads share
+    // the work evenly; the ring holds a few shares per thread. A small
+    // case takes smaller shares, so that each thread gets some.
     std::size_t share_bytes = std::size_t{64} << 10;
-    // Cases with fewer points, or with fewer bytes left in a file than a
-    // share per thread, are read by the caller alone.
-    std::int64_t min_points = std::int64_t{1} << 16;
+    // Cases with fewer points from a file, or with fewer bytes left in it
+    // than a share per thread, are read by the caller alone; and from a
+    // stream, whose bytes the caller reads and copies for the threads, cases
+    // with fewer than min_stream_points.
+    std::int64_t min_points = std::int64_t{1} << 12;
+    std::int64_t min_stream_points = std::int64_t{1} << 14;
   };
 
   // `fd` is the descriptor the InputReader reads, which must not be
@@ -74,7 +78,9 @@ class ParallelReader {
   ParallelReader(int fd, const Options& options, const ScanKernel& kernel = best_scan_kernel());
 
   // Whether a case of N points is large enough to split, if the input is.
-  bool worth_splitting(std::int64_t N) const { return usable_ && N >= options_.min_points; }
+  bool worth_splitting(std::int64_t N) const {
+    return usable_ && N >= (stream_ ? options_.min_stream_points : options_.min_points);
+  }
 
   // Reads up to `N` points of the case whose count `input` has just read,
   // hands them to `sink`, leaves `input` where the sequential reader would
@@ -87,6 +93,8 @@ class ParallelReader {
   // number is at most 11 bytes, so a run of non-space this long is not one,
   // and the exact reader takes over there.
   static constexpr std::size_t kBoundarySearch = 64;
+  static constexpr std::size_t kLeastBytesPerPoint = 8;
+  static constexpr std::size_t kLeastShareBytes = 4096;
 
   // A converted share.
   struct Share {
@@ -113,6 +121,9 @@ class ParallelReader {
     bool done = false;
   };
 
+  // Bytes per share for a case of N points: options_.share_bytes, or less
+  // for a case that would not give each thread a few shares.
+  std::size_t share_bytes_for(std::int64_t N) const;
   bool start_team();
   void work(std::size_t thread);
   // From a stream, on the caller's thread: reads the next share's bytes
@@ -132,6 +143,11 @@ class ParallelReader {
   // From a stream: gives the input the bytes read from `position` on.
   void put_back_unused(InputReader& input, std::uint64_t position) const;
   bool slot_free(std::uint64_t index) const;
+  // Whether the case may need the next share: the shares before it hold,
+  // at the numbers per share converted so far, fewer numbers than the case
+  // needs. Exact once all of them are converted, so a needed share is
+  // always claimed in the end.
+  bool may_need_next_share() const;
   std::size_t value_capacity() const;
   // From a file: asks the kernel to read ahead of share `index`.
   void advise_read_ahead(std::uint64_t index, std::uint64_t nominal_begin) const;
@@ -148,9 +164,11 @@ class ParallelReader {
   std::size_t slot_count_ = 0;
 
   // The case, set before the threads run.
+  std::size_t share_bytes_ = 0;
   std::uint64_t begin_ = 0;
   std::uint64_t file_end_ = 0;
   std::uint64_t tokens_wanted_ = 0;
+  std::uint64_t advice_end_ = 0;  // a file's read-ahead is asked for up to here
   PointSink* sink_ = nullptr;
   // A stream's reading, on the caller's thread.
   InputReader* input_ = nullptr;
@@ -162,6 +180,8 @@ class ParallelReader {
   std::atomic<std::uint64_t> share_count_{0};              // shares of the input, once known
   std::atomic<std::uint64_t> filled_{0};                   // shares read from a stream
   std::atomic<std::uint64_t> next_share_{0};               // the next share to convert
+  std::atomic<std::uint64_t> converted_shares_{0};         // shares converted so far
+  std::atomic<std::uint64_t> converted_tokens_{0};         // the numbers they hold
   std::unique_ptr<std::atomic<std::uint64_t>[]> counted_;  // shares each owner counted
   std::atomic<std::uint64_t> needed_{0};                   // shares the owners need, once known
   std::atomic<std::uint32_t> events_{0};                   // bumped at every change; idle threads wait on it

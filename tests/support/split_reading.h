@@ -108,7 +108,7 @@ inline std::vector<RecordingCounter::Case> read_alone(std::string_view text) {
 inline std::vector<RecordingCounter::Case> read_split_from(int fd, std::size_t threads, std::size_t share_bytes,
                                                            RecordingCounter& counter) {
   InputReader input(file_descriptor_source(fd));
-  ParallelReader split(fd, {.threads = threads, .share_bytes = share_bytes, .min_points = 1});
+  ParallelReader split(fd, {.threads = threads, .share_bytes = share_bytes, .min_points = 1, .min_stream_points = 1});
   read_cases(
       input, counter, [](std::string_view) {}, &split);
   return counter.cases;
