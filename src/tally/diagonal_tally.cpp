@@ -89,7 +89,18 @@ void DiagonalTally::leave_table() {
 
 void DiagonalTally::move_to_partitions() {
   stage_ = Stage::many;
-  table_.drain([this](const CountedKey& entry) { add_counted(static_cast<std::int32_t>(entry.key), entry.count); });
+  // Keys seen once, most of them when a case outgrows the table, take the
+  // batch path: mixed in a vector loop, not one at a time. They wait until
+  // the table is empty, since a compaction that they may start resets it.
+  seen_once_.clear();
+  table_.drain([this](const CountedKey& entry) {
+    if (entry.count == 1) {
+      seen_once_.push_back(static_cast<std::int32_t>(entry.key));
+    } else {
+      add_counted(static_cast<std::int32_t>(entry.key), entry.count);
+    }
+  });
+  add_to_partitions(seen_once_);
 }
 
 void DiagonalTally::add_counted(std::int32_t key, std::uint32_t count) {
@@ -110,13 +121,16 @@ void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
   // Mixing a batch first, in a loop of its own, keeps the mix's latency out
   // of the scattering.
   std::array<std::uint32_t, kBatch> mixed;
-  kernel_->mix(keys.data(), mixed.data(), keys.size(), seed_);
-  policy_.note(std::span<const std::uint32_t>(mixed).first(keys.size()));
-  for (const std::uint32_t key : std::span(mixed).first(keys.size())) {
-    if (partitions_.add(key)) {
-      const std::size_t partition = Partitions::partition_of(key);
-      if (policy_.should_compact(partition, partitions_.words(partition), partitions_.total_words())) {
-        compact(partition);
+  for (; !keys.empty(); keys = keys.subspan(std::min(kBatch, keys.size()))) {
+    const std::span<std::uint32_t> batch = std::span(mixed).first(std::min(kBatch, keys.size()));
+    kernel_->mix(keys.data(), batch.data(), batch.size(), seed_);
+    policy_.note(batch);
+    for (const std::uint32_t key : batch) {
+      if (partitions_.add(key)) {
+        const std::size_t partition = Partitions::partition_of(key);
+        if (policy_.should_compact(partition, partitions_.words(partition), partitions_.total_words())) {
+          compact(partition);
+        }
       }
     }
   }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "tally/batch_kernel.h"
 #include "tally/compaction_policy.h"
@@ -72,6 +73,7 @@ class DiagonalTally {
   Partitions partitions_;
   CompactionPolicy policy_;
   PartitionCounter counter_;
+  std::vector<std::int32_t> seen_once_;  // keys moving from the table to the partitions
 };
 
 // The keys of the two diagonals through (X, Y): Y - X and X + Y, wrapped
