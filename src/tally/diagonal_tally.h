@@ -18,7 +18,7 @@ namespace diagonal_picks {
 // keyed by Y - X or by X + Y, and sums the squares of those counts. It
 // needs no order, so it counts in whatever grouping suits the keys:
 //  - narrow: keys close together, in an array indexed by the key;
-//  - few: up to 16,384 distinct keys, in one table that stays in cache;
+//  - few: up to 32,768 distinct keys, in one table in cache;
 //  - many: mixed keys scattered over partitions, each compacted to its
 //    distinct keys when the policy says so and counted on its own at the
 //    end. Memory follows the distinct keys, not the points.
@@ -46,7 +46,11 @@ class DiagonalTally {
   // Emptying the table costs the keys it held, not its slots: a first size
   // that holds the keys of most small cases costs nothing more.
   static constexpr unsigned kFirstTableBits = 8;
-  static constexpr unsigned kMaxTableBits = 16;
+  // 1 MiB of slots, in the last-level cache: a case of up to 32,768
+  // distinct keys stays in the table, where one that moves on handles most
+  // of its keys twice and sums 256 partitions. 2^18 took two key sets
+  // (x2^11 and repeated-half) past their memory bounds.
+  static constexpr unsigned kMaxTableBits = 17;
 
   // Adds keys to the table until it is full; returns the keys not added.
   std::span<const std::int32_t> add_to_table(std::span<const std::int32_t> keys, KeyRange range);
