@@ -52,9 +52,13 @@ TEST(CountingTable, CountsLikeAMapThroughGrowthAndResets) {
     }
     EXPECT_EQ(table.size(), expected.size());
     EXPECT_EQ(contents(table), expected);
-    EXPECT_EQ(table.sum_of_squared_counts(), reference::sum_of_squares(expected));
+    EXPECT_EQ(table.sum_and_clear(), reference::sum_of_squares(expected));
+    EXPECT_EQ(table.size(), 0U);
+    EXPECT_TRUE(contents(table).empty());
   }
-  table.reset(6);  // nothing of the large table is left
+  // A reset empties a table that still holds keys: nothing of them is left.
+  for (std::uint32_t key = 0; key < 1000; ++key) ASSERT_TRUE(table.add(key, 1));
+  table.reset(6);
   EXPECT_TRUE(table.add(7, 1));
   EXPECT_EQ(contents(table), (std::map<std::uint32_t, std::uint64_t>{{7, 1}}));
 }
@@ -89,7 +93,7 @@ TEST(CountingTable, AddsEachUntilFullOrRefused) {
   table.release_unused();
   table.reset(8);
   EXPECT_EQ(table.add_each(std::span<const std::uint32_t>(keys), one), keys.size());
-  EXPECT_EQ(table.sum_of_squared_counts(), 1U + 4U + 1U + 1U + 1U + 1U);
+  EXPECT_EQ(table.sum_and_clear(), 1U + 4U + 1U + 1U + 1U + 1U);
 }
 
 TEST(CountingTable, RefusesKeysBeyondTheProbeLimitAndStaysExact) {

@@ -54,9 +54,9 @@ void CountingTable::release_unused() {
   spare_used_.shrink_to(0);
 }
 
-std::uint64_t CountingTable::sum_of_squared_counts() const {
+std::uint64_t CountingTable::sum_and_clear() {
   std::uint64_t sum = 0;
-  for_each([&sum](const CountedKey& entry) { sum += std::uint64_t{entry.count} * entry.count; });
+  drain([&sum](const CountedKey& entry) { sum += std::uint64_t{entry.count} * entry.count; });
   return sum;
 }
 

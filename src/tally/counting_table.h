@@ -84,8 +84,10 @@ class CountingTable {
     size_ = 0;
   }
 
-  // The sum over all keys of count * count, modulo 2^64.
-  std::uint64_t sum_of_squared_counts() const;
+  // The sum over all keys of count * count, modulo 2^64; the table is then
+  // empty, its size kept. One pass over the slots, not one to sum and one
+  // to empty them.
+  std::uint64_t sum_and_clear();
 
  private:
   // Sizes an empty table.

@@ -156,9 +156,9 @@ std::uint64_t DiagonalTally::finish() {
   if (stage_ == Stage::narrow) {
     sum = narrow_.sum_and_clear();
   } else if (stage_ == Stage::few) {
-    sum = table_.sum_of_squared_counts();
     next_table_bits =
         std::clamp(static_cast<unsigned>(std::bit_width(4 * table_.size())), kFirstTableBits, next_table_bits);
+    sum = table_.sum_and_clear();
   } else {
     const std::size_t words = partitions_.total_words();
     for (std::size_t partition = 0; partition < Partitions::kPartitions; ++partition) {
