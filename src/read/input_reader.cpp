@@ -50,16 +50,18 @@ InputReader::InputReader(ByteSource source, const ScanKernel& kernel)
       scan_(kernel.scan),
       // Only the sentinel and the padding after the data are ever read
       // beyond it: those are zeroed at each refill, not the whole block.
-      buffer_(std::make_unique_for_overwrite<char[]>(kBlockSize + 1 + kScanPadding)),
-      pos_(buffer_.get()),
-      end_(buffer_.get()) {
-  std::fill_n(buffer_.get(), 1 + kScanPadding, '\0');
+      buffer_(kBlockSize + 1 + kScanPadding),
+      pos_(buffer_.at(0)),
+      end_(buffer_.at(0)) {
+  std::fill_n(buffer_.at(0), 1 + kScanPadding, '\0');
 }
 
 // Called only when every buffered byte has been consumed.
 bool InputReader::refill() {
   if (source_exhausted_) return false;
-  const std::size_t count = source_(buffer_.get(), next_block_);
+  char* const block = buffer_.at(source_offset_);
+  const std::size_t count = source_(block, next_block_);
+  source_offset_ += count;
   next_block_ = std::min(kBlockSize, 2 * next_block_);
   if (count == 0) {
     source_exhausted_ = true;  // a terminal may deliver more after an end of file; a stream never looks
@@ -67,9 +69,9 @@ bool InputReader::refill() {
   }
   // The sentinel is neither white space, sign nor digit, so the scanning
   // loops below stop at the end of the block without a bounds test.
-  std::fill_n(buffer_.get() + count, 1 + kScanPadding, '\0');
-  pos_ = buffer_.get();
-  end_ = buffer_.get() + count;
+  std::fill_n(block + count, 1 + kScanPadding, '\0');
+  pos_ = block;
+  end_ = block + count;
   return true;
 }
 
@@ -82,6 +84,7 @@ std::size_t InputReader::read_raw(std::span<char> to) {
   }
   if (source_exhausted_ || to.empty()) return 0;
   const std::size_t count = source_(to.data(), to.size());
+  source_offset_ += count;
   source_exhausted_ = count == 0;
   return count;
 }
@@ -90,17 +93,18 @@ void InputReader::put_back(std::span<const char> bytes) {
   const std::size_t kept = buffered();
   const std::size_t size = bytes.size() + kept;
   if (size > capacity_) {
-    auto larger = std::make_unique_for_overwrite<char[]>(size + 1 + kScanPadding);
-    std::copy_n(pos_, kept, larger.get() + bytes.size());
+    ReadBuffer larger(size + 1 + kScanPadding);
+    std::copy_n(pos_, kept, larger.at(0) + bytes.size());
     buffer_ = std::move(larger);
     capacity_ = size;
   } else {
-    std::memmove(buffer_.get() + bytes.size(), pos_, kept);
+    std::memmove(buffer_.at(0) + bytes.size(), pos_, kept);
   }
-  std::copy(bytes.begin(), bytes.end(), buffer_.get());
-  std::fill_n(buffer_.get() + size, 1 + kScanPadding, '\0');
-  pos_ = buffer_.get();
-  end_ = buffer_.get() + size;
+  char* const first = buffer_.at(0);
+  std::copy(bytes.begin(), bytes.end(), first);
+  std::fill_n(first + size, 1 + kScanPadding, '\0');
+  pos_ = first;
+  end_ = first + size;
 }
 
 bool InputReader::skip_white_space() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 
+#include "read/read_buffer.h"
 #include "read/scan.h"
 
 namespace diagonal_picks {
@@ -57,12 +58,14 @@ class InputReader {
 
   // Bytes taken from the source and not yet read.
   std::size_t buffered() const { return static_cast<std::size_t>(end_ - pos_); }
-  // Drops them, for a caller that moved the source on by itself: the next
-  // read asks the source again, for a small block first, since such a
-  // caller may soon move it on again.
-  void discard_buffered() {
+  // Drops them, for a caller that moved the source on by itself, to
+  // `source_offset` bytes from its start: the next read asks the source
+  // again, for a small block first, since such a caller may soon move it
+  // on again.
+  void discard_buffered(std::uint64_t source_offset) {
     pos_ = end_;
     next_block_ = kFirstBlockAfterDiscard;
+    source_offset_ = source_offset;
   }
 
   // For a caller that reads raw bytes itself: moves up to `to.size()` bytes
@@ -82,8 +85,11 @@ class InputReader {
 
   ByteSource source_;
   ScanFunction scan_;
-  std::unique_ptr<char[]> buffer_;  // capacity_ bytes, a sentinel and the scanner's padding
+  ReadBuffer buffer_;  // capacity_ bytes, a sentinel and the scanner's padding
   std::size_t capacity_ = kBlockSize;
+  // The source's offset, from its start, of the next byte it gives (as if
+  // it started at a cache line's start): where in a line its bytes go.
+  std::uint64_t source_offset_ = 0;
   std::size_t next_block_ = kBlockSize;  // asked of the source at the next refill; doubles up to kBlockSize
   const char* pos_;
   const char* end_;

@@ -20,18 +20,19 @@ namespace {
 constexpr std::size_t kSlotsPerThread = 4;
 
 // Reads `count` bytes at `offset` into `buffer`, followed by the scanner's
-// zero padding, which the buffer must have room for; false where the file
-// ends (or fails) before them.
-bool read_for_scanning(int fd, char* buffer, std::size_t count, std::uint64_t offset) {
+// zero padding, which the buffer must have room for; returns where they
+// start, or null where the file ends (or fails) before them.
+const char* read_for_scanning(int fd, const ReadBuffer& buffer, std::size_t count, std::uint64_t offset) {
+  char* const bytes = buffer.at(offset);
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t got = ::pread(fd, buffer + done, count - done, static_cast<off_t>(offset + done));
+    const ssize_t got = ::pread(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
+    if (got <= 0) return nullptr;
     done += static_cast<std::size_t>(got);
   }
-  std::fill_n(buffer + count, kScanPadding, '\0');
-  return true;
+  std::fill_n(bytes + count, kScanPadding, '\0');
+  return bytes;
 }
 
 // The file's bytes the kernel is asked to read ahead of the share being
@@ -89,7 +90,7 @@ bool ParallelReader::start_team() {
     }
   }
   for (std::size_t thread = 0; thread < options_.threads && !stream_; ++thread) {
-    bytes_.push_back(std::make_unique_for_overwrite<char[]>(options_.share_bytes + kBoundarySearch + kScanPadding));
+    bytes_.emplace_back(options_.share_bytes + kBoundarySearch + kScanPadding);
   }
   counted_ = std::make_unique<std::atomic<std::uint64_t>[]>(options_.owners);
   try {
@@ -150,7 +151,7 @@ std::int64_t ParallelReader::read_points(InputReader& input, std::int64_t N, Poi
     put_back_unused(input, walk.position);
   } else if (walk.position != begin) {
     static_cast<void>(::lseek(fd_, static_cast<off_t>(walk.position), SEEK_SET));
-    input.discard_buffered();
+    input.discard_buffered(walk.position);
   }
   auto read = static_cast<std::int64_t>(walk.tokens / 2);
   if (walk.carry.has_value()) {
@@ -311,7 +312,7 @@ void ParallelReader::convert(std::size_t thread, std::uint64_t index) {
   const std::uint64_t nominal_end = std::min<std::uint64_t>(nominal_begin + share_bytes_, file_end_);
   const std::uint64_t read_end = std::min<std::uint64_t>(nominal_end + kBoundarySearch, file_end_);
   const auto size = static_cast<std::size_t>(read_end - nominal_begin);
-  char* const bytes = bytes_[thread].get();
+  const char* const bytes = read_for_scanning(fd_, bytes_[thread], size, nominal_begin);  // null: the file shrank
   share = Share{nominal_begin, nominal_begin, nominal_begin, 0, false};
 
   // Just past the first white space at or after the file offset `nominal`:
@@ -326,7 +327,7 @@ void ParallelReader::convert(std::size_t thread, std::uint64_t index) {
     if (limit == file_end_) return file_end_;  // a number runs to the end of the file
     return std::nullopt;
   };
-  if (read_for_scanning(fd_, bytes, size, nominal_begin)) {  // else the file shrank
+  if (bytes != nullptr) {
     const std::optional<std::uint64_t> first = index == 0 ? begin_ : boundary(nominal_begin);
     const std::optional<std::uint64_t> last = boundary(nominal_end);
     if (first.has_value() && last.has_value()) {
@@ -400,9 +401,8 @@ std::uint64_t ParallelReader::end_of_number(const Slot& slot, std::size_t count)
   if (!stream_) {
     // Owner 0 runs on thread 0, which is not converting now: its buffer is
     // free. The share is read again, since another thread converted it.
-    char* const buffer = bytes_[0].get();
-    if (!read_for_scanning(fd_, buffer, size, share.begin)) return share.end;  // the file changed under us
-    bytes = buffer;
+    bytes = read_for_scanning(fd_, bytes_[0], size, share.begin);
+    if (bytes == nullptr) return share.end;  // the file changed under us
   }
   const char* at = bytes;
   std::array<std::int32_t, 256> scratch{};

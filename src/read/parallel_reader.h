@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "read/input_reader.h"
+#include "read/read_buffer.h"
 #include "read/scan.h"
 #include "read/thread_team.h"
 
@@ -156,10 +157,10 @@ class ParallelReader {
   int fd_;
   Options options_;
   ScanFunction scan_;
-  bool usable_ = false;                         // a descriptor, CPUs and threads to split it
-  bool stream_ = false;                         // not a regular file
-  std::unique_ptr<ThreadTeam> team_;            // started at the first split case
-  std::vector<std::unique_ptr<char[]>> bytes_;  // from a file: one share's bytes per thread
+  bool usable_ = false;               // a descriptor, CPUs and threads to split it
+  bool stream_ = false;               // not a regular file
+  std::unique_ptr<ThreadTeam> team_;  // started at the first split case
+  std::vector<ReadBuffer> bytes_;     // from a file: one share's bytes per thread
   std::unique_ptr<Slot[]> slots_;
   std::size_t slot_count_ = 0;
 
