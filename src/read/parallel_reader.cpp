@@ -72,7 +72,7 @@ std::size_t ParallelReader::share_bytes_for(std::int64_t N) const {
   // threads nothing to do.
   const std::uint64_t per_thread =
       std::min<std::uint64_t>(static_cast<std::uint64_t>(N) / options_.threads, options_.share_bytes);
-  return std::clamp<std::size_t>(per_thread * kLeastBytesPerPoint / 2, std::min(kLeastShareBytes, options_.share_bytes),
+  return std::clamp<std::size_t>(per_thread * kSmallPointBytes / 2, std::min(kLeastShareBytes, options_.share_bytes),
                                  options_.share_bytes);
 }
 

@@ -94,7 +94,9 @@ class ParallelReader {
   // number is at most 11 bytes, so a run of non-space this long is not one,
   // and the exact reader takes over there.
   static constexpr std::size_t kBoundarySearch = 64;
-  static constexpr std::size_t kLeastBytesPerPoint = 8;
+  // Shares for a small case: two per thread at this many bytes per point
+  // (two numbers of up to three digits), and at least kLeastShareBytes.
+  static constexpr std::size_t kSmallPointBytes = 8;
   static constexpr std::size_t kLeastShareBytes = 4096;
 
   // A converted share.
