@@ -170,7 +170,8 @@ void ParallelReader::work(std::size_t thread) {
   Walk walk;
   walk.position = begin_;
   walk.done = thread >= options_.owners;
-  std::optional<std::uint64_t> claim;  // a share this thread is to convert
+  constexpr std::uint64_t kNoClaim = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t claim = kNoClaim;  // a share this thread is to convert
   bool claims_over = false;
   for (;;) {
     const std::uint32_t seen = events_.load(std::memory_order_acquire);
@@ -178,7 +179,7 @@ void ParallelReader::work(std::size_t thread) {
     // The thread that reads a stream converts only when it cannot read.
     const bool read = stream_ && thread == 0 && !reading_over_ && read_share(walk);
     progressed = progressed || read;
-    if (!claim.has_value() && !claims_over && !read) {
+    if (claim == kNoClaim && !claims_over && !read) {
       if (needed_.load(std::memory_order_acquire) != std::numeric_limits<std::uint64_t>::max()) {
         claims_over = true;  // an owner found the case's end: every share it needs is converted
       } else if (may_need_next_share()) {
@@ -187,17 +188,17 @@ void ParallelReader::work(std::size_t thread) {
         if (!claims_over) claim = index;
       }
     }
-    if (claim.has_value() &&
-        (*claim >= needed_.load(std::memory_order_acquire) || *claim >= share_count_.load(std::memory_order_acquire))) {
-      claim.reset();  // the case or the input ended before it; so does every later one
+    if (claim != kNoClaim &&
+        (claim >= needed_.load(std::memory_order_acquire) || claim >= share_count_.load(std::memory_order_acquire))) {
+      claim = kNoClaim;  // the case or the input ended before it; so does every later one
       claims_over = true;
     }
-    if (claim.has_value() && ready_to_convert(*claim)) {
-      convert(thread, *claim);
-      claim.reset();
+    if (claim != kNoClaim && ready_to_convert(claim)) {
+      convert(thread, claim);
+      claim = kNoClaim;
       progressed = true;
     }
-    if (walk.done && claims_over && !claim.has_value()) break;
+    if (walk.done && claims_over && claim == kNoClaim) break;
     if (!progressed) wait_for_change(events_, seen);
   }
   if (thread == 0) outcome_ = walk;
