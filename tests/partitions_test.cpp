@@ -119,8 +119,8 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
 // must end empty for the next sum; the sums must not depend on the hint:
 // keys that are all distinct, counted words among them, one repeat
 // anywhere, keys seen two or three times, and the same with counts.
-// Lists of every size around the bitmap's limits: too short to split for
-// it, just long enough, and long enough to split anyway.
+// Lists of every size around the bitmap's limits: too short for it, just
+// long enough, and long enough that a table would split them.
 TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
   PartitionCounter counter(kFactor);
   Partitions partitions;

@@ -32,8 +32,13 @@ std::uint64_t PartitionCounter::count_partition(Partitions& partitions, std::siz
                                                 bool likely_distinct) {
   sum_of_squares_ = 0;
   write_back_ = write_back;
-  likely_distinct_ = likely_distinct;
   Partitions::List list = partitions.take(partition);
+  // Summing keys that are likely distinct, a bitmap of all the key bits
+  // finds the few that repeat in one pass, with no split and no table.
+  if (likely_distinct && list.size >= kMinBitmapWords && sum_from_bitmap(partitions, list)) {
+    partitions.release(list);
+    return sum_of_squares_;
+  }
   count(partitions, list, 0, partition);
   flush_written(partitions, partition);  // nothing to flush when not written back
   return sum_of_squares_;
@@ -41,14 +46,10 @@ std::uint64_t PartitionCounter::count_partition(Partitions& partitions, std::siz
 
 void PartitionCounter::count(Partitions& partitions, Partitions::List& list, unsigned shared_bits,
                              std::size_t partition) {
-  // Split into buckets small enough for a table in cache, and, summing
-  // keys likely distinct, into buckets whose keys fit a bitmap in cache.
+  // Split into buckets small enough for a table in cache.
   const unsigned key_bits = kKeyBits - shared_bits;
   unsigned bits = 0;
   if (list.size > kMaxTableWords) bits = static_cast<unsigned>(std::bit_width((list.size - 1) / kBucketWords));
-  if (likely_distinct_ && list.size >= kMinBitmapWords && key_bits > kMaxBitmapBits) {
-    bits = std::max(bits, key_bits - kMaxBitmapBits);
-  }
   bits = std::min({kMaxSplitBits, key_bits, bits});
   if (bits > 0) {
     // Split by the next key bits into buckets, each staged in a line.
@@ -78,12 +79,8 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
     return;
   }
   // The list is read in place (nothing is written until it is counted)
-  // and freed once counted. Summing keys that are likely distinct, a
-  // bitmap of the key bits finds the few that repeat, far cheaper than a
-  // table.
-  if (!(likely_distinct_ && key_bits <= kMaxBitmapBits && sum_from_bitmap(partitions, list, key_bits))) {
-    count_in_table(partitions, list);
-  }
+  // and freed once counted.
+  count_in_table(partitions, list);
   partitions.release(list);
   table_.drain([&](const CountedKey& counted) { write(partitions, partition, counted); });
   // A refused key is never in the table: its probe only meets fuller slots.
@@ -112,16 +109,15 @@ void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
   }
 }
 
-bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Partitions::List& list, unsigned key_bits) {
-  bitmap_.resize(std::size_t{1} << (key_bits - 6));
-  const std::uint32_t mask = (std::uint32_t{1} << key_bits) - 1;
+bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Partitions::List& list) {
+  bitmap_.resize(std::size_t{1} << (kKeyBits - 6));
   // Mark each key; a key found marked repeats.
   repeated_.clear();
   std::uint64_t counts = 0;
   std::uint64_t squares = 0;
   partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
     for (const std::uint32_t word : run) {
-      const std::uint32_t key = Partitions::key_of(word) & mask;
+      const std::uint32_t key = Partitions::key_of(word);
       const std::uint64_t bit = std::uint64_t{1} << (key % 64);
       std::uint64_t& bits = bitmap_[key / 64];
       if ((bits & bit) != 0) [[unlikely]] {
@@ -133,7 +129,9 @@ bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Parti
       squares += count * count;
     }
   });
-  std::fill(bitmap_.begin(), bitmap_.end(), 0);  // a few cache lines per word at most
+  // Lists of kMinBitmapWords words or more mark most of its cache lines:
+  // zeroing it all costs less than zeroing each marked word again.
+  std::fill(bitmap_.begin(), bitmap_.end(), 0);
   // Where keys repeat, the sum follows only if every word counts one: a key
   // seen c times was then found marked c - 1 times. Many repeats are left
   // to the table rather than sorted.
