@@ -12,6 +12,9 @@ constexpr unsigned kKeyBits = 32 - Partitions::kPartitionBits;
 // Table bits for `words` words: at most a quarter full, at least 64 slots.
 unsigned table_bits_for(std::size_t words) { return std::max(6U, static_cast<unsigned>(std::bit_width(4 * words))); }
 
+// How far ahead of its mark a key's bitmap word is asked for.
+constexpr std::size_t kMarkAhead = 16;
+
 CountedKey split_word(std::uint32_t word) { return {Partitions::key_of(word), Partitions::count_of(word)}; }
 
 }  // namespace
@@ -116,7 +119,11 @@ bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Parti
   std::uint64_t counts = 0;
   std::uint64_t squares = 0;
   partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
-    for (const std::uint32_t word : run) {
+    for (std::size_t at = 0; at < run.size(); ++at) {
+      // The bitmap lies in the last-level cache: asking for the words of
+      // keys ahead overlaps their latencies.
+      if (at + kMarkAhead < run.size()) __builtin_prefetch(&bitmap_[Partitions::key_of(run[at + kMarkAhead]) / 64], 1);
+      const std::uint32_t word = run[at];
       const std::uint32_t key = Partitions::key_of(word);
       const std::uint64_t bit = std::uint64_t{1} << (key % 64);
       std::uint64_t& bits = bitmap_[key / 64];
