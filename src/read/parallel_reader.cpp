@@ -22,7 +22,7 @@ constexpr std::size_t kSlotsPerThread = 4;
 // Reads `count` bytes at `offset` into `buffer`, followed by the scanner's
 // zero padding, which the buffer must have room for; returns where they
 // start, or null where the file ends (or fails) before them.
-const char* read_for_scanning(int fd, const ReadBuffer& buffer, std::size_t count, std::uint64_t offset) {
+const char* read_for_scanning(int fd, ReadBuffer& buffer, std::size_t count, std::uint64_t offset) {
   char* const bytes = buffer.at(offset);
   std::size_t done = 0;
   while (done < count) {
@@ -125,7 +125,6 @@ std::int64_t ParallelReader::read_points(InputReader& input, std::int64_t N, Poi
   // The case cannot hold more numbers than the file has bytes.
   tokens_wanted_ = 2 * std::min(static_cast<std::uint64_t>(N), file_end - begin);
   const std::uint64_t left = file_end - begin;
-  advice_end_ = begin + (tokens_wanted_ < left / kAdviseBytesPerNumber ? tokens_wanted_ * kAdviseBytesPerNumber : left);
   share_count_.store(stream_ ? std::numeric_limits<std::uint64_t>::max() : (left + share_bytes - 1) / share_bytes,
                      std::memory_order_relaxed);
   filled_.store(0, std::memory_order_relaxed);
@@ -278,7 +277,10 @@ void ParallelReader::advise_read_ahead(std::uint64_t index, std::uint64_t nomina
   // The first share asks for the first steps too; each later step for one
   // more, so the advice stays kAdviseAhead ahead.
   const std::uint64_t from = index == 0 ? nominal_begin : nominal_begin + kAdviseAhead;
-  const std::uint64_t to = std::min(nominal_begin + kAdviseAhead + kAdviseStep, advice_end_);
+  const std::uint64_t left = file_end_ - begin_;
+  const std::uint64_t advice_end =
+      begin_ + (tokens_wanted_ < left / kAdviseBytesPerNumber ? tokens_wanted_ * kAdviseBytesPerNumber : left);
+  const std::uint64_t to = std::min(nominal_begin + kAdviseAhead + kAdviseStep, advice_end);
   // Only advice: a failure changes nothing but the speed.
   if (from < to) {
     static_cast<void>(
@@ -303,9 +305,7 @@ void ParallelReader::convert(std::size_t thread, std::uint64_t index) {
   };
   if (stream_) {
     scan(slot.bytes.get(), slot.bytes.get() + (share.end - share.begin));
-    converted_shares_.fetch_add(1, std::memory_order_release);
-    slot.holds.store(index + 1, std::memory_order_release);
-    announce();
+    publish(slot, index);
     return;
   }
   const std::uint64_t nominal_begin = begin_ + index * share_bytes_;
@@ -337,6 +337,10 @@ void ParallelReader::convert(std::size_t thread, std::uint64_t index) {
       scan(bytes + (share.begin - nominal_begin), bytes + (share.end - nominal_begin));
     }
   }
+  publish(slot, index);
+}
+
+void ParallelReader::publish(Slot& slot, std::uint64_t index) {
   converted_shares_.fetch_add(1, std::memory_order_release);
   slot.holds.store(index + 1, std::memory_order_release);
   announce();
@@ -395,7 +399,7 @@ void ParallelReader::end_walk(Walk& walk, std::uint64_t position) {
   announce();
 }
 
-std::uint64_t ParallelReader::end_of_number(const Slot& slot, std::size_t count) const {
+std::uint64_t ParallelReader::end_of_number(const Slot& slot, std::size_t count) {
   const Share& share = slot.share;
   const auto size = static_cast<std::size_t>(share.end - share.begin);
   const char* bytes = slot.bytes.get();

@@ -142,7 +142,7 @@ class ParallelReader {
   void end_walk(Walk& walk, std::uint64_t position);
   // The offset, in the file or stream, just past the share's `count`-th
   // number.
-  std::uint64_t end_of_number(const Slot& slot, std::size_t count) const;
+  std::uint64_t end_of_number(const Slot& slot, std::size_t count);
   // From a stream: gives the input the bytes read from `position` on.
   void put_back_unused(InputReader& input, std::uint64_t position) const;
   bool slot_free(std::uint64_t index) const;
@@ -155,6 +155,8 @@ class ParallelReader {
   // From a file: asks the kernel to read ahead of share `index`.
   void advise_read_ahead(std::uint64_t index, std::uint64_t nominal_begin) const;
   void announce();
+  // Makes share `index`, just converted in `slot`, visible to its counters.
+  void publish(Slot& slot, std::uint64_t index);
 
   int fd_;
   Options options_;
@@ -171,7 +173,6 @@ class ParallelReader {
   std::uint64_t begin_ = 0;
   std::uint64_t file_end_ = 0;
   std::uint64_t tokens_wanted_ = 0;
-  std::uint64_t advice_end_ = 0;  // a file's read-ahead is asked for up to here
   PointSink* sink_ = nullptr;
   // A stream's reading, on the caller's thread.
   InputReader* input_ = nullptr;

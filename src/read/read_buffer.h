@@ -23,7 +23,7 @@ class ReadBuffer {
 
   // Where to put the byte at `offset` in the file or stream, so that the
   // bytes after it lie as they lie in the source's lines.
-  char* at(std::uint64_t offset) const { return first_line_ + offset % kLine; }
+  char* at(std::uint64_t offset) { return first_line_ + offset % kLine; }
 
  private:
   std::unique_ptr<char[]> storage_;
