@@ -120,12 +120,14 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
 // keys that are all distinct, counted words among them, one repeat
 // anywhere, keys seen two or three times, and the same with counts.
 // Lists of every size around the bitmap's limits: too short for it, just
-// long enough, and long enough that a table would split them.
+// long enough, on either side of the two ways to zero it, and long enough
+// that a table would split them.
 TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
   PartitionCounter counter(kFactor);
   Partitions partitions;
   constexpr std::size_t kPartition = 200;
   for (const std::size_t size : {PartitionCounter::kMinBitmapWords - 1, PartitionCounter::kMinBitmapWords,
+                                 PartitionCounter::kMaxRezeroedWords - 1, PartitionCounter::kMaxRezeroedWords,
                                  PartitionCounter::kMaxTableWords + 1, std::size_t{100000}}) {
     // Spread over all 24 key bits.
     const auto step = static_cast<std::uint32_t>((std::size_t{1} << 24) / size);
@@ -157,6 +159,10 @@ TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
       }
       EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), reference::sum_of_squares(expected));
       for (const std::uint32_t key : keys) partitions.add(key);
+      EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size());
+      // Few enough keys from the last sum that, were their marks left in
+      // the bitmap, it would count them as repeats; the rest new.
+      for (std::size_t i = 0; i < keys.size(); ++i) partitions.add(i % 8 == 0 ? keys[i] : keys[i] + 1);
       EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size());
     }
   }

@@ -136,9 +136,15 @@ bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Parti
       squares += count * count;
     }
   });
-  // Lists of kMinBitmapWords words or more mark most of its cache lines:
-  // zeroing it all costs less than zeroing each marked word again.
-  std::fill(bitmap_.begin(), bitmap_.end(), 0);
+  // Zero the words marked, or, where the keys marked most of its cache
+  // lines, all of it at once.
+  if (list.size < kMaxRezeroedWords) {
+    partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
+      for (const std::uint32_t word : run) bitmap_[Partitions::key_of(word) / 64] = 0;
+    });
+  } else {
+    std::fill(bitmap_.begin(), bitmap_.end(), 0);
+  }
   // Where keys repeat, the sum follows only if every word counts one: a key
   // seen c times was then found marked c - 1 times. Many repeats are left
   // to the table rather than sorted.
