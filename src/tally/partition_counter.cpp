@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <optional>
 #include <span>
 
 namespace diagonal_picks {
@@ -24,24 +25,27 @@ PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_f
 }
 
 void PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
-  count_partition(partitions, partition, true, false);
+  Partitions::List list = partitions.take(partition);
+  count_partition(partitions, list, partition, true);
 }
 
 std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t partition, bool likely_distinct) {
-  return count_partition(partitions, partition, false, likely_distinct);
+  Partitions::List list = partitions.take(partition);
+  // Keys that are likely distinct: a bitmap of all the key bits finds the
+  // few that repeat in one pass, with no split and no table.
+  if (likely_distinct && list.size >= kMinBitmapWords) {
+    if (const std::optional<std::uint64_t> sum = sum_from_bitmap(partitions, list)) {
+      partitions.release(list);
+      return *sum;
+    }
+  }
+  return count_partition(partitions, list, partition, false);
 }
 
-std::uint64_t PartitionCounter::count_partition(Partitions& partitions, std::size_t partition, bool write_back,
-                                                bool likely_distinct) {
+std::uint64_t PartitionCounter::count_partition(Partitions& partitions, Partitions::List& list, std::size_t partition,
+                                                bool write_back) {
   sum_of_squares_ = 0;
   write_back_ = write_back;
-  Partitions::List list = partitions.take(partition);
-  // Summing keys that are likely distinct, a bitmap of all the key bits
-  // finds the few that repeat in one pass, with no split and no table.
-  if (likely_distinct && list.size >= kMinBitmapWords && sum_from_bitmap(partitions, list)) {
-    partitions.release(list);
-    return sum_of_squares_;
-  }
   count(partitions, list, 0, partition);
   flush_written(partitions, partition);  // nothing to flush when not written back
   return sum_of_squares_;
@@ -112,7 +116,8 @@ void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
   }
 }
 
-bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Partitions::List& list) {
+std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions& partitions,
+                                                               const Partitions::List& list) {
   bitmap_.resize(std::size_t{1} << (kKeyBits - 6));
   // Mark each key; a key found marked repeats.
   repeated_.clear();
@@ -148,7 +153,7 @@ bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Parti
   // Where keys repeat, the sum follows only if every word counts one: a key
   // seen c times was then found marked c - 1 times. Many repeats are left
   // to the table rather than sorted.
-  if (!repeated_.empty() && (counts != list.size || repeated_.size() > list.size / 4)) return false;
+  if (!repeated_.empty() && (counts != list.size || repeated_.size() > list.size / 4)) return std::nullopt;
   std::sort(repeated_.begin(), repeated_.end());
   for (std::size_t first = 0; first < repeated_.size();) {
     std::size_t next = first + 1;
@@ -157,8 +162,7 @@ bool PartitionCounter::sum_from_bitmap(const Partitions& partitions, const Parti
     squares += found * found + found;          // c * c less the c ones summed
     first = next;
   }
-  sum_of_squares_ += squares;
-  return true;
+  return squares;
 }
 
 void PartitionCounter::write(Partitions& partitions, std::size_t partition, CountedKey counted) {

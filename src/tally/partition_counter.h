@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -62,9 +63,10 @@ class PartitionCounter {
   void release_memory();
 
  private:
-  // Counts the partition's words; returns the sum of their counts'
+  // Counts the words of `list`, taken out of the partition, and writes
+  // them back compacted if `write_back`; returns the sum of their counts'
   // squares, modulo 2^64.
-  std::uint64_t count_partition(Partitions& partitions, std::size_t partition, bool write_back, bool likely_distinct);
+  std::uint64_t count_partition(Partitions& partitions, Partitions::List& list, std::size_t partition, bool write_back);
   // Counts the words of `list`, whose first `shared_bits` key bits are the
   // same, and appends them compacted to the partition.
   void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
@@ -72,10 +74,10 @@ class PartitionCounter {
   void count_in_table(const Partitions& partitions, const Partitions::List& list);
   // Counts words into the table, and those it refuses into refused_.
   void fill_table(std::span<const std::uint32_t> words);
-  // Sums the list's words from a bitmap of their key bits: exact where no
-  // key repeats, or where every word counts one. False, with nothing
-  // counted, otherwise.
-  bool sum_from_bitmap(const Partitions& partitions, const Partitions::List& list);
+  // The sum of the squared counts of the list's words, from a bitmap of
+  // their key bits: exact where no key repeats, or where every word counts
+  // one. Nothing otherwise.
+  std::optional<std::uint64_t> sum_from_bitmap(const Partitions& partitions, const Partitions::List& list);
   void write(Partitions& partitions, std::size_t partition, CountedKey counted);
   void flush_written(Partitions& partitions, std::size_t partition);
 
