@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/key_sets.h"
+#include "tally/key_hash.h"
 
 namespace diagonal_picks {
 namespace {
@@ -54,6 +55,20 @@ TEST(CompactionPolicy, LeavesPartitionsAloneWhileMemoryIsWithinTheBudget) {
     policy.compacted(1, 1000);
     EXPECT_FALSE(policy.should_compact(1, 1000 + 100000, budget)) << distinct;
     EXPECT_TRUE(policy.should_compact(1, 1000 + 100000, budget + 1)) << distinct;
+  }
+}
+
+// The estimate errs either way, by a standard error of about 1 % here; the
+// budget allows for it, so that whatever the seed the words stay within
+// what the keys' true number allows.
+TEST(CompactionPolicy, BudgetsForTheDistinctKeysWhateverTheSeed) {
+  const std::uint32_t distinct = 1U << 21;
+  for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+    CompactionPolicy policy(kFactor);
+    const key_hash::Seed mix_seed{seed * 0x9E3779B9U, seed};
+    for (std::uint32_t key = 0; key < distinct; ++key) policy.note(key_hash::mix(key, mix_seed));
+    EXPECT_LE(4 * policy.budget_words(), 6 * std::uint64_t{distinct} + (std::uint64_t{3} << 20) + distinct / 16)
+        << seed;
   }
 }
 

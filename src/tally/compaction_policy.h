@@ -57,7 +57,8 @@ class CompactionPolicy {
   }
 
   // The words all partitions may hold before any is compacted: 6 bytes per
-  // estimated distinct key, and 2 to 3 MiB more.
+  // distinct key, counting as few keys as the estimate likely means, and 2
+  // to 3 MiB more.
   std::uint64_t budget_words() const;
 
   // The estimated number of distinct keys noted.
