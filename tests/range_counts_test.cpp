@@ -70,6 +70,11 @@ TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
   EXPECT_FALSE(RangeCounts::dense_enough(0, 2 * RangeCounts::kSpanPerKey, 2));
   EXPECT_TRUE(RangeCounts::dense_enough(0, RangeCounts::kWindow - 1, RangeCounts::kWindow));
   EXPECT_FALSE(RangeCounts::dense_enough(0, RangeCounts::kWindow, UINT32_MAX));
+  // The window's edge at the ends of the key range, where a span in 32 bits
+  // would overflow.
+  EXPECT_TRUE(RangeCounts::fits_window(INT32_MAX - RangeCounts::kWindow + 1, INT32_MAX));
+  EXPECT_FALSE(RangeCounts::fits_window(INT32_MAX - RangeCounts::kWindow, INT32_MAX));
+  EXPECT_FALSE(RangeCounts::fits_window(INT32_MIN, INT32_MAX));
 
   const std::vector<std::int32_t> first = {10, 20, 30, 40};
   ASSERT_TRUE(add_batch(counts, first));

@@ -40,6 +40,9 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
   if (!narrow_closed_) {
     low_ = std::min(low_, range.low);
     high_ = std::max(high_, range.high);
+    // Keys too far apart for the narrow array stay so: their range need
+    // not be taken again.
+    narrow_closed_ = !RangeCounts::fits_window(low_, high_);
   }
   while (!keys.empty()) {
     // Until the table is a quarter full: past that, enough keys miss their

@@ -68,7 +68,7 @@ class DiagonalTally {
   const BatchKernel* kernel_;
   key_hash::Seed seed_;
   Stage stage_ = Stage::narrow;
-  bool narrow_closed_ = false;  // this case's keys left the narrow array
+  bool narrow_closed_ = false;  // this case's keys left the narrow array, or never can enter it
   std::uint64_t keys_ = 0;      // keys added in this case
   std::int32_t low_ = 0;        // the range of the keys in the table
   std::int32_t high_ = 0;

@@ -6,7 +6,7 @@ namespace diagonal_picks {
 
 bool RangeCounts::dense_enough(std::int32_t low, std::int32_t high, std::uint64_t keys) {
   const auto span = static_cast<std::uint64_t>(std::int64_t{high} - low + 1);
-  return span <= kWindow && span <= kSpanPerKey * keys;
+  return fits_window(low, high) && span <= kSpanPerKey * keys;
 }
 
 bool RangeCounts::start(std::int32_t low, std::int32_t high, std::uint64_t keys) {

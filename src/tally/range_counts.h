@@ -23,6 +23,11 @@ class RangeCounts {
   static constexpr std::uint32_t kWindow = std::uint32_t{1} << 20;
   static constexpr std::uint64_t kSpanPerKey = 64;
 
+  // Whether keys spanning [low, high] fit in the window: if not, no more
+  // keys can make them count here.
+  static bool fits_window(std::int32_t low, std::int32_t high) {
+    return std::int64_t{high} - low < std::int64_t{kWindow};
+  }
   // Whether keys spanning [low, high], with `keys` keys counted in all,
   // are close enough together to count here.
   static bool dense_enough(std::int32_t low, std::int32_t high, std::uint64_t keys);
