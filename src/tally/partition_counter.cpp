@@ -18,6 +18,23 @@ constexpr std::size_t kMarkAhead = 16;
 
 CountedKey split_word(std::uint32_t word) { return {Partitions::key_of(word), Partitions::count_of(word)}; }
 
+// Sorts the words and calls visit(CountedKey) once per key, with the sum of
+// its words' counts; the words end empty.
+template <class Visit>
+void merge_words(std::vector<std::uint32_t>& words, Visit visit) {
+  std::sort(words.begin(), words.end());
+  for (std::size_t first = 0; first < words.size();) {
+    CountedKey counted = split_word(words[first]);
+    std::size_t next = first + 1;
+    for (; next < words.size() && Partitions::key_of(words[next]) == counted.key; ++next) {
+      counted.count += Partitions::count_of(words[next]);
+    }
+    visit(counted);
+    first = next;
+  }
+  words.clear();
+}
+
 }  // namespace
 
 PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_factor) {
@@ -91,17 +108,7 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
   partitions.release(list);
   table_.drain([&](const CountedKey& counted) { write(partitions, partition, counted); });
   // A refused key is never in the table: its probe only meets fuller slots.
-  std::sort(refused_.begin(), refused_.end());
-  for (std::size_t first = 0; first < refused_.size();) {
-    CountedKey counted = split_word(refused_[first]);
-    std::size_t next = first + 1;
-    for (; next < refused_.size() && Partitions::key_of(refused_[next]) == counted.key; ++next) {
-      counted.count += Partitions::count_of(refused_[next]);
-    }
-    write(partitions, partition, counted);
-    first = next;
-  }
-  refused_.clear();
+  merge_words(refused_, [&](const CountedKey& counted) { write(partitions, partition, counted); });
 }
 
 void PartitionCounter::count_in_table(const Partitions& partitions, const Partitions::List& list) {
@@ -133,7 +140,7 @@ std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions&
       const std::uint64_t bit = std::uint64_t{1} << (key % 64);
       std::uint64_t& bits = bitmap_[key / 64];
       if ((bits & bit) != 0) [[unlikely]] {
-        repeated_.push_back(key);
+        repeated_.push_back(word);
       }
       bits |= bit;
       const std::uint64_t count = Partitions::count_of(word);
@@ -154,14 +161,10 @@ std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions&
   // seen c times was then found marked c - 1 times. Many repeats are left
   // to the table rather than sorted.
   if (!repeated_.empty() && (counts != list.size || repeated_.size() > list.size / 4)) return std::nullopt;
-  std::sort(repeated_.begin(), repeated_.end());
-  for (std::size_t first = 0; first < repeated_.size();) {
-    std::size_t next = first + 1;
-    while (next < repeated_.size() && repeated_[next] == repeated_[first]) ++next;
-    const std::uint64_t found = next - first;  // c - 1, for a key that adds c * c
-    squares += found * found + found;          // c * c less the c ones summed
-    first = next;
-  }
+  merge_words(repeated_, [&](const CountedKey& counted) {
+    const std::uint64_t found = counted.count;  // c - 1, for a key that adds c * c
+    squares += found * found + found;           // c * c less the c ones summed
+  });
   return squares;
 }
 

@@ -84,7 +84,7 @@ class PartitionCounter {
   CountingTable table_;
   std::vector<std::uint32_t> refused_;   // words the table refused
   std::vector<std::uint64_t> bitmap_;    // a bit per key of a partition, all zero between uses
-  std::vector<std::uint32_t> repeated_;  // keys found marked in the bitmap
+  std::vector<std::uint32_t> repeated_;  // words found marked in the bitmap
   // A cache line per bucket while splitting.
   static constexpr std::size_t kSplitLineWords = 16;
   PageArray<std::uint32_t> lines_;  // kMaxSplitBuckets lines, paged in by the first split
