@@ -31,6 +31,31 @@ TEST(PageArray, KeepsValuesWhileGrowingAndShrinking) {
   EXPECT_EQ(array[0], 7U);
 }
 
+// Advice on page size applies to the whole mapping, so that it can still be
+// resized: values survive growing with huge pages preferred, and shrinking
+// after they no longer are. A preferred array spans whole huge pages,
+// which is what lets Linux place it on their boundaries.
+TEST(PageArray, KeepsValuesWhilePreferringHugePages) {
+  PageArray<std::uint32_t> array;
+  array.resize(100000);  // many pages, which advice on part of would split
+  for (std::uint32_t i = 0; i < array.size(); ++i) array[i] = i;
+  array.prefer_huge_pages(true);
+  for (std::uint32_t i = 100000; i < 3000000; ++i) array.push_back(i);  // remaps, each advised again
+  EXPECT_EQ(array.capacity() * sizeof(std::uint32_t) % (std::size_t{2} << 20), 0U);
+  for (std::uint32_t i = 0; i < array.size(); ++i) ASSERT_EQ(array[i], i) << i;
+
+  array.prefer_huge_pages(false);
+  array.resize(5000);
+  array.shrink_to(0);  // a remap, of the whole mapping
+  EXPECT_LT(array.capacity(), std::size_t{1} << 20);
+  for (std::uint32_t i = 0; i < 5000; ++i) ASSERT_EQ(array[i], i) << i;
+
+  PageArray<std::uint32_t> fresh;
+  fresh.prefer_huge_pages(true);  // before its first mapping
+  fresh.resize(1000000);
+  for (const std::uint32_t value : fresh.span()) ASSERT_EQ(value, 0U);
+}
+
 TEST(PageArray, FreshPagesReadAsZero) {
   PageArray<std::uint32_t> array;
   array.resize(100000);

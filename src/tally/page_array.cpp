@@ -14,6 +14,11 @@ std::size_t round_to_pages(std::size_t bytes) {
   return (bytes + page - 1) / page * page;
 }
 
+std::size_t round_to_huge_pages(std::size_t bytes) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;  // x86-64's, and aarch64's with 4 KiB pages
+  return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
 void* map(std::size_t bytes) {
   void* const mapping = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) out_of_memory();
@@ -52,6 +57,17 @@ void* remap(void* mapping, std::size_t current, std::size_t wanted) {
 void unmap(void* mapping, std::size_t bytes) noexcept {
   // Whole pages of a mapping this process made, so this cannot fail.
   if (bytes != 0) ::munmap(mapping, bytes);
+}
+
+void advise_huge_pages(void* mapping, std::size_t bytes, bool huge) noexcept {
+#if defined(MADV_HUGEPAGE) && !defined(DIAGONAL_PICKS_POSIX_FALLBACK)
+  // Only a hint: where huge pages are off or unknown, nothing changes.
+  if (bytes != 0) ::madvise(mapping, bytes, huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+#else
+  (void)mapping;
+  (void)bytes;
+  (void)huge;
+#endif
 }
 
 }  // namespace diagonal_picks::page_mapping

@@ -15,8 +15,13 @@ void* map(std::size_t bytes);
 // move. Pages it adds read as zero.
 void* remap(void* mapping, std::size_t current, std::size_t wanted);
 void unmap(void* mapping, std::size_t bytes) noexcept;
+// Asks for the mapping to be backed by huge pages where they fit, or no
+// longer; a hint that may be ignored. The advice stays with the mapping as
+// it is resized.
+void advise_huge_pages(void* mapping, std::size_t bytes, bool huge) noexcept;
 
 std::size_t round_to_pages(std::size_t bytes);
+std::size_t round_to_huge_pages(std::size_t bytes);
 }  // namespace page_mapping
 
 // A growable array of plain values in a page mapping of its own. It grows
@@ -37,7 +42,8 @@ class PageArray {
   PageArray(PageArray&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        bytes_(std::exchange(other.bytes_, 0)) {}
+        bytes_(std::exchange(other.bytes_, 0)),
+        huge_pages_(std::exchange(other.huge_pages_, false)) {}
   PageArray& operator=(PageArray&& other) noexcept {
     PageArray moved(std::move(other));
     swap(moved);
@@ -78,6 +84,15 @@ class PageArray {
   }
   void clear() { size_ = 0; }
 
+  // Whether pages touched from now on should be huge ones: fewer faults,
+  // but each one commits 2 MiB at once. The whole mapping takes the
+  // advice, since a mapping split by advice could not be resized.
+  void prefer_huge_pages(bool huge) {
+    if (huge == huge_pages_) return;
+    huge_pages_ = huge;
+    if (data_ != nullptr) page_mapping::advise_huge_pages(data_, bytes_, huge);
+  }
+
   // Gives every page beyond `count` values (or the size, if larger) back
   // to the system.
   void shrink_to(std::size_t count) {
@@ -89,18 +104,23 @@ class PageArray {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(bytes_, other.bytes_);
+    std::swap(huge_pages_, other.huge_pages_);
   }
 
  private:
   void set_capacity(std::size_t count) {
-    const std::size_t bytes = page_mapping::round_to_pages(count * sizeof(T));
+    // Whole huge pages where they are preferred: Linux places a mapping of
+    // whole huge pages on a huge page's boundary, so every huge page it
+    // spans lies wholly inside and can be one.
+    const std::size_t bytes = huge_pages_ ? page_mapping::round_to_huge_pages(count * sizeof(T))
+                                          : page_mapping::round_to_pages(count * sizeof(T));
     if (bytes == 0) {
       page_mapping::unmap(data_, bytes_);
       data_ = nullptr;
-    } else if (data_ == nullptr) {
-      data_ = static_cast<T*>(page_mapping::map(bytes));
     } else {
-      data_ = static_cast<T*>(page_mapping::remap(data_, bytes_, bytes));
+      data_ = static_cast<T*>(data_ == nullptr ? page_mapping::map(bytes) : page_mapping::remap(data_, bytes_, bytes));
+      // Again after a remap, which may have copied into a new mapping.
+      if (huge_pages_) page_mapping::advise_huge_pages(data_, bytes, true);
     }
     bytes_ = bytes;
   }
@@ -108,6 +128,7 @@ class PageArray {
   T* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t bytes_ = 0;  // the mapping's length, whole pages
+  bool huge_pages_ = false;
 };
 
 }  // namespace diagonal_picks

@@ -75,6 +75,7 @@ void Partitions::clear() {
   free_ = kNoChunk;
   total_words_ = 0;
   chunks_.clear();
+  chunks_.prefer_huge_pages(false);
   next_.clear();
   chunks_.shrink_to(kKeptChunks * kChunkWords);
   next_.shrink_to(kKeptChunks);

@@ -130,7 +130,11 @@ class Partitions {
     list = List{};
   }
 
-  // Empties every partition; keeps a few MiB of chunks for the next case.
+  // Whether the chunks' pages should be huge ones (see PageArray).
+  void prefer_huge_pages(bool huge) { chunks_.prefer_huge_pages(huge); }
+
+  // Empties every partition; keeps a few MiB of chunks for the next case,
+  // in small pages.
   void clear();
 
  private:
