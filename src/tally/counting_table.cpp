@@ -1,6 +1,6 @@
 #include "tally/counting_table.h"
 
-#include <algorithm>
+#include <utility>
 
 namespace diagonal_picks {
 
@@ -21,37 +21,17 @@ void CountingTable::set_slots(unsigned bits) {
 }
 
 bool CountingTable::grow() {
-  spare_slots_.resize(2 * slot_count());
-  spare_used_.resize(2 * slot_count());
-  Inserter grown{spare_slots_.data(),
-                 spare_used_.data(),
-                 2 * slot_count() - 1,
-                 factor_,
-                 shift_ - 1,
-                 std::min(kMaxProbe, 2 * slot_count()),
-                 0};
+  CountingTable grown(bits_ + 1, factor_);
   bool moved = true;
-  for_each([&](const CountedKey& entry) { moved = moved && grown.add(entry); });
-  if (!moved) {
-    for (const std::uint32_t slot : spare_used_.span().first(grown.size)) spare_slots_[slot] = CountedKey{0, 0};
-    return false;
-  }
-  for (const std::uint32_t slot : used_.span().first(size_)) slots_[slot] = CountedKey{0, 0};
-  slots_.swap(spare_slots_);
-  used_.swap(spare_used_);
-  mask_ = grown.mask;
-  ++bits_;
-  --shift_;
+  for_each([&](const CountedKey& entry) { moved = moved && grown.add(entry.key, entry.count); });
+  if (!moved) return false;
+  *this = std::move(grown);
   return true;
 }
 
 void CountingTable::release_unused() {
   slots_.shrink_to(0);
   used_.shrink_to(0);
-  spare_slots_.clear();
-  spare_slots_.shrink_to(0);
-  spare_used_.clear();
-  spare_used_.shrink_to(0);
 }
 
 std::uint64_t CountingTable::sum_and_clear() {

@@ -131,12 +131,9 @@ class CountingTable {
     }
   };
 
-  // Every slot not listed in used_ is zero, and so is every spare slot: the
-  // spares are the next size's arrays, kept so that a growth maps nothing.
+  // Every slot not listed in used_ is zero.
   PageArray<CountedKey> slots_;
   PageArray<std::uint32_t> used_;  // the slots filled, in order
-  PageArray<CountedKey> spare_slots_;
-  PageArray<std::uint32_t> spare_used_;
   std::uint64_t factor_;
   std::size_t mask_ = 0;
   std::size_t size_ = 0;
