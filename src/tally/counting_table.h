@@ -28,6 +28,7 @@ struct CountedKey {
 class CountingTable {
  public:
   static constexpr std::size_t kMaxProbe = 64;
+  static constexpr std::size_t kDrainAhead = 16;
 
   // 2^bits slots, 1 <= bits <= 32.
   CountingTable(unsigned bits, std::uint64_t factor);
@@ -77,9 +78,12 @@ class CountingTable {
   // visit must not add to it.
   template <class Visit>
   void drain(Visit visit) {
-    for (const std::uint32_t slot : used_.span().first(size_)) {
-      visit(slots_[slot]);
-      slots_[slot] = CountedKey{0, 0};
+    const std::span<const std::uint32_t> used = used_.span().first(size_);
+    for (std::size_t at = 0; at < used.size(); ++at) {
+      if (at + kDrainAhead < used.size()) __builtin_prefetch(&slots_[used[at + kDrainAhead]], 1);
+      CountedKey& entry = slots_[used[at]];
+      visit(entry);
+      entry = CountedKey{0, 0};
     }
     size_ = 0;
   }

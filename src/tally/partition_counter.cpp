@@ -106,9 +106,18 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
   // and freed once counted.
   count_in_table(partitions, list);
   partitions.release(list);
-  table_.drain([&](const CountedKey& counted) { write(partitions, partition, counted); });
+  // The sum and the mode in locals: the compiler cannot keep members in
+  // registers across the calls that flush the written words.
+  std::uint64_t squares = 0;
+  const bool write_back = write_back_;
+  const auto count_key = [&](const CountedKey& counted) {
+    squares += std::uint64_t{counted.count} * counted.count;
+    if (write_back) write(partitions, partition, counted);
+  };
+  table_.drain(count_key);
   // A refused key is never in the table: its probe only meets fuller slots.
-  merge_words(refused_, [&](const CountedKey& counted) { write(partitions, partition, counted); });
+  merge_words(refused_, count_key);
+  sum_of_squares_ += squares;
 }
 
 void PartitionCounter::count_in_table(const Partitions& partitions, const Partitions::List& list) {
@@ -169,8 +178,6 @@ std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions&
 }
 
 void PartitionCounter::write(Partitions& partitions, std::size_t partition, CountedKey counted) {
-  sum_of_squares_ += std::uint64_t{counted.count} * counted.count;
-  if (!write_back_) return;
   for (std::uint32_t left = counted.count; left > 0;) {
     const std::uint32_t count = std::min(left, Partitions::kMaxWordCount);
     written_[written_size_++] = counted.key << Partitions::kCountBits | count;
