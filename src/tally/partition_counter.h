@@ -87,7 +87,9 @@ class PartitionCounter {
   std::vector<std::uint32_t> repeated_;  // words found marked in the bitmap
   // A cache line per bucket while splitting.
   static constexpr std::size_t kSplitLineWords = 16;
-  PageArray<std::uint32_t> lines_;  // kMaxSplitBuckets lines, paged in by the first split
+  // kMaxSplitBuckets lines, paged in by the first split; each line's last
+  // word, the count of its words staged, is zero between splits.
+  PageArray<std::uint32_t> lines_;
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;
   bool write_back_ = true;
