@@ -28,6 +28,8 @@ struct CountedKey {
 class CountingTable {
  public:
   static constexpr std::size_t kMaxProbe = 64;
+  // How many keys ahead drain() asks for a slot: the slots it visits in
+  // the order they came lie scattered through the table.
   static constexpr std::size_t kDrainAhead = 16;
 
   // 2^bits slots, 1 <= bits <= 32.
