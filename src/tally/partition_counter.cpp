@@ -61,15 +61,13 @@ std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t
 
 std::uint64_t PartitionCounter::count_partition(Partitions& partitions, Partitions::List& list, std::size_t partition,
                                                 bool write_back) {
-  sum_of_squares_ = 0;
-  write_back_ = write_back;
-  count(partitions, list, 0, partition);
+  const std::uint64_t sum = count(partitions, list, 0, partition, write_back);
   flush_written(partitions, partition);  // nothing to flush when not written back
-  return sum_of_squares_;
+  return sum;
 }
 
-void PartitionCounter::count(Partitions& partitions, Partitions::List& list, unsigned shared_bits,
-                             std::size_t partition) {
+std::uint64_t PartitionCounter::count(Partitions& partitions, Partitions::List& list, unsigned shared_bits,
+                                      std::size_t partition, bool write_back) {
   // Split into buckets small enough for a table in cache.
   const unsigned key_bits = kKeyBits - shared_bits;
   unsigned bits = 0;
@@ -106,17 +104,16 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
       partitions.append(buckets[bucket], std::span(line, line[kLast]));
       line[kLast] = 0;
     }
-    for (Partitions::List& bucket : buckets) count(partitions, bucket, shared_bits + bits, partition);
-    return;
+    std::uint64_t sum = 0;
+    for (Partitions::List& bucket : buckets)
+      sum += count(partitions, bucket, shared_bits + bits, partition, write_back);
+    return sum;
   }
   // The list is read in place (nothing is written until it is counted)
   // and freed once counted.
   count_in_table(partitions, list);
   partitions.release(list);
-  // The sum and the mode in locals: the compiler cannot keep members in
-  // registers across the calls that flush the written words.
   std::uint64_t squares = 0;
-  const bool write_back = write_back_;
   const auto count_key = [&](const CountedKey& counted) {
     squares += std::uint64_t{counted.count} * counted.count;
     if (write_back) write(partitions, partition, counted);
@@ -124,7 +121,7 @@ void PartitionCounter::count(Partitions& partitions, Partitions::List& list, uns
   table_.drain(count_key);
   // A refused key is never in the table: its probe only meets fuller slots.
   merge_words(refused_, count_key);
-  sum_of_squares_ += squares;
+  return squares;
 }
 
 void PartitionCounter::count_in_table(const Partitions& partitions, const Partitions::List& list) {

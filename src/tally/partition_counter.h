@@ -68,8 +68,10 @@ class PartitionCounter {
   // squares, modulo 2^64.
   std::uint64_t count_partition(Partitions& partitions, Partitions::List& list, std::size_t partition, bool write_back);
   // Counts the words of `list`, whose first `shared_bits` key bits are the
-  // same, and appends them compacted to the partition.
-  void count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition);
+  // same, and appends them compacted to the partition if `write_back`;
+  // returns the sum of their counts' squares, modulo 2^64.
+  std::uint64_t count(Partitions& partitions, Partitions::List& list, unsigned shared_bits, std::size_t partition,
+                      bool write_back);
   // Counts the list's words in a table of their own.
   void count_in_table(const Partitions& partitions, const Partitions::List& list);
   // Counts words into the table, and those it refuses into refused_.
@@ -92,8 +94,6 @@ class PartitionCounter {
   PageArray<std::uint32_t> lines_;
   std::array<std::uint32_t, 256> written_{};
   std::size_t written_size_ = 0;
-  bool write_back_ = true;
-  std::uint64_t sum_of_squares_ = 0;  // of the counts of the partition being counted
 };
 
 }  // namespace diagonal_picks
