@@ -115,19 +115,17 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
   }
 }
 
-// Summing keys that are likely distinct finds repeats in a bitmap, which
-// must end empty for the next sum; the sums must not depend on the hint:
-// keys that are all distinct, counted words among them, one repeat
-// anywhere, keys seen two or three times, and the same with counts.
-// Lists of every size around the bitmap's limits: too short for it, just
-// long enough, on either side of the two ways to zero it, and long enough
-// that a table would split them.
-TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
-  PartitionCounter counter(kFactor);
+// Summing keys that are likely distinct finds repeats in a bitmap, whose
+// marks from one sum must not show in the next, also when the sums'
+// numbers wrap; the sums must not depend on the hint: keys that are all
+// distinct, counted words among them, one repeat anywhere, keys seen two or
+// three times, and the same with counts. Lists of every size around the
+// bitmap's limits: too short for it, just long enough, and long enough that
+// a table would split them.
+void sum_keys_seen_once_apart_from_repeats(PartitionCounter& counter) {
   Partitions partitions;
   constexpr std::size_t kPartition = 200;
   for (const std::size_t size : {PartitionCounter::kMinBitmapWords - 1, PartitionCounter::kMinBitmapWords,
-                                 PartitionCounter::kMaxRezeroedWords - 1, PartitionCounter::kMaxRezeroedWords,
                                  PartitionCounter::kMaxTableWords + 1, std::size_t{100000}}) {
     // Spread over all 24 key bits.
     const auto step = static_cast<std::uint32_t>((std::size_t{1} << 24) / size);
@@ -166,6 +164,29 @@ TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
       EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, likely_distinct), keys.size());
     }
   }
+}
+
+TEST(PartitionCounter, SumsKeysSeenOnceApartFromRepeats) {
+  PartitionCounter counter(kFactor);
+  sum_keys_seen_once_apart_from_repeats(counter);
+}
+
+// The bitmap's marks carry the number of the sum that made them. When the
+// numbers wrap, the marks of sum 1 must not count again in the next sum 1.
+TEST(PartitionCounter, ForgetsEveryMarkWhenTheSumsWrap) {
+  PartitionCounter counter(kFactor);
+  Partitions partitions;
+  constexpr std::size_t kPartition = 7;
+  // Distinct keys, an eighth of them the same from one sum to the next: too
+  // few for the sum to give up on the bitmap, were they counted as repeats.
+  const auto sum_keys = [&](std::uint32_t offset) {
+    for (std::uint32_t key = 0; key < PartitionCounter::kMinBitmapWords; ++key)
+      partitions.add(Partitions::mixed_of(kPartition, key * 97 + (key % 8 == 0 ? 0 : offset)));
+    return counter.sum_and_drop(partitions, kPartition, true);
+  };
+  EXPECT_EQ(sum_keys(0), PartitionCounter::kMinBitmapWords);  // sum 1
+  counter.set_last_bitmap_sum(UINT32_MAX);
+  EXPECT_EQ(sum_keys(1), PartitionCounter::kMinBitmapWords);  // sum 1 again
 }
 
 TEST(PartitionCounter, SortsTheKeysATableRefuses) {

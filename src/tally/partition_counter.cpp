@@ -138,7 +138,14 @@ void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
 
 std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions& partitions,
                                                                const Partitions::List& list) {
-  bitmap_.resize(std::size_t{1} << (kKeyBits - 6));
+  // Number this sum; when the numbers wrap, the words marked with old ones
+  // are zeroed, once in 2^32 sums.
+  if (++bitmap_sum_ == 0) {
+    std::fill(bitmap_.begin(), bitmap_.end(), 0);
+    bitmap_sum_ = 1;
+  }
+  bitmap_.resize((std::size_t{1} << kKeyBits) / kBitmapWordKeys);
+  const std::uint64_t this_sum = bitmap_sum_;
   // Mark each key; a key found marked repeats.
   repeated_.clear();
   std::uint64_t counts = 0;
@@ -147,29 +154,24 @@ std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions&
     for (std::size_t at = 0; at < run.size(); ++at) {
       // The bitmap lies in the last-level cache: asking for the words of
       // keys ahead overlaps their latencies.
-      if (at + kMarkAhead < run.size()) __builtin_prefetch(&bitmap_[Partitions::key_of(run[at + kMarkAhead]) / 64], 1);
+      if (at + kMarkAhead < run.size()) {
+        __builtin_prefetch(&bitmap_[Partitions::key_of(run[at + kMarkAhead]) / kBitmapWordKeys], 1);
+      }
       const std::uint32_t word = run[at];
       const std::uint32_t key = Partitions::key_of(word);
-      const std::uint64_t bit = std::uint64_t{1} << (key % 64);
-      std::uint64_t& bits = bitmap_[key / 64];
+      const std::uint64_t bit = std::uint64_t{1} << (32 + key % kBitmapWordKeys);
+      std::uint64_t& slot = bitmap_[key / kBitmapWordKeys];
+      // A word marked by an earlier sum starts empty.
+      const std::uint64_t bits = static_cast<std::uint32_t>(slot) == this_sum ? slot : this_sum;
       if ((bits & bit) != 0) [[unlikely]] {
         repeated_.push_back(word);
       }
-      bits |= bit;
+      slot = bits | bit;
       const std::uint64_t count = Partitions::count_of(word);
       counts += count;
       squares += count * count;
     }
   });
-  // Zero the words marked, or, where the keys marked most of its cache
-  // lines, all of it at once.
-  if (list.size < kMaxRezeroedWords) {
-    partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) {
-      for (const std::uint32_t word : run) bitmap_[Partitions::key_of(word) / 64] = 0;
-    });
-  } else {
-    std::fill(bitmap_.begin(), bitmap_.end(), 0);
-  }
   // Where keys repeat, the sum follows only if every word counts one: a key
   // seen c times was then found marked c - 1 times. Many repeats are left
   // to the table rather than sorted.
