@@ -115,6 +115,48 @@ TEST(PartitionCounter, CompactsToTheSameCountsInEveryWay) {
   }
 }
 
+// A partition compacted with a split holds its words bucket by bucket, and
+// the next count takes them to their buckets a stretch at a time. Keys
+// compacted, then new ones and repeats of them, counted again in buckets of
+// fewer, as many and more bits than the first split's, or after a first
+// count in one table; then summed.
+TEST(PartitionCounter, CountsAgainWhatItWroteBackBucketByBucket) {
+  PartitionCounter counter(kFactor);
+  Partitions partitions;
+  constexpr std::size_t kPartition = 31;
+  struct Rounds {
+    std::size_t first;  // keys, and how many of them distinct
+    std::size_t first_distinct;
+    std::size_t second;  // keys added after the first compaction
+  };
+  // Split bits: 8 then 6; 7 then 7; 7 then 8; none then 6.
+  for (const Rounds rounds : {Rounds{200000, 40000, 1000}, Rounds{100000, 80000, 10000}, Rounds{100000, 80000, 100000},
+                              Rounds{30000, 20000, 20000}}) {
+    SCOPED_TRACE(rounds.first + rounds.second);
+    Counts expected;
+    for (const std::uint32_t key : keys_in_partition(kPartition, rounds.first, rounds.first_distinct, 24, 5)) {
+      partitions.add(key);
+      ++expected[key];
+    }
+    counter.compact(partitions, kPartition);
+    // Half of them new, half repeating the first ones.
+    const std::vector<std::uint32_t> more = keys_in_partition(kPartition, rounds.second, rounds.second, 24, 6);
+    const std::vector<std::uint32_t> first = keys_in_partition(kPartition, rounds.second, rounds.first_distinct, 24, 5);
+    for (std::size_t i = 0; i < rounds.second; ++i) {
+      const std::uint32_t key = i % 2 == 0 ? more[i] : first[i];
+      partitions.add(key);
+      ++expected[key];
+    }
+    counter.compact(partitions, kPartition);
+    // One word per key: a key whose words reached two buckets would have
+    // two.
+    EXPECT_EQ(partitions.words(kPartition), expected.size());
+    partitions.add(more[0]);
+    ++expected[more[0]];
+    EXPECT_EQ(counter.sum_and_drop(partitions, kPartition, false), reference::sum_of_squares(expected));
+  }
+}
+
 // Summing keys that are likely distinct finds repeats in a bitmap, whose
 // marks from one sum must not show in the next, also when the sums'
 // numbers wrap; the sums must not depend on the hint: keys that are all

@@ -13,6 +13,14 @@ constexpr unsigned kKeyBits = 32 - Partitions::kPartitionBits;
 // Table bits for `words` words: at most a quarter full, at least 64 slots.
 unsigned table_bits_for(std::size_t words) { return std::max(6U, static_cast<unsigned>(std::bit_width(4 * words))); }
 
+// Bits to split a list of `words` words by, whose first `shared_bits` key
+// bits are the same: enough for buckets small enough for a table in cache.
+unsigned split_bits(std::size_t words, unsigned shared_bits) {
+  if (words <= PartitionCounter::kMaxTableWords) return 0;
+  const auto bits = static_cast<unsigned>(std::bit_width((words - 1) / PartitionCounter::kBucketWords));
+  return std::min({PartitionCounter::kMaxSplitBits, kKeyBits - shared_bits, bits});
+}
+
 // How far ahead of its mark a key's bitmap word is asked for.
 constexpr std::size_t kMarkAhead = 16;
 
@@ -43,7 +51,10 @@ PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_f
 
 void PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
   Partitions::List list = partitions.take(partition);
+  const unsigned bits = split_bits(list.size, 0);
   count_partition(partitions, list, partition, true);
+  // Written back bucket by bucket: the next count need not split them.
+  partitions.set_grouped(partition, bits);
 }
 
 std::uint64_t PartitionCounter::sum_and_drop(Partitions& partitions, std::size_t partition, bool likely_distinct) {
@@ -68,14 +79,26 @@ std::uint64_t PartitionCounter::count_partition(Partitions& partitions, Partitio
 
 std::uint64_t PartitionCounter::count(Partitions& partitions, Partitions::List& list, unsigned shared_bits,
                                       std::size_t partition, bool write_back) {
-  // Split into buckets small enough for a table in cache.
-  const unsigned key_bits = kKeyBits - shared_bits;
-  unsigned bits = 0;
-  if (list.size > kMaxTableWords) bits = static_cast<unsigned>(std::bit_width((list.size - 1) / kBucketWords));
-  bits = std::min({kMaxSplitBits, key_bits, bits});
+  const unsigned bits = split_bits(list.size, shared_bits);
   if (bits > 0) {
     // Split by the next key bits into buckets, each staged in a line.
     std::vector<Partitions::List> buckets(std::size_t{1} << bits);
+    const unsigned shift = 32 - shared_bits - bits;
+    const std::uint32_t mask = (std::uint32_t{1} << bits) - 1;
+    const auto bucket_of = [&](std::uint32_t word) -> std::size_t { return (word >> shift) & mask; };
+    // Words grouped by at least these bits go to their buckets a stretch
+    // at a time.
+    std::size_t grouped = list.grouped_bits >= bits ? list.grouped : 0;
+    const auto append_grouped = [&](std::span<const std::uint32_t> words) {
+      while (!words.empty()) {
+        const std::size_t bucket = bucket_of(words.front());
+        const auto end = std::partition_point(words.begin(), words.end(),
+                                              [&](std::uint32_t word) { return bucket_of(word) == bucket; });
+        const auto stretch = static_cast<std::size_t>(end - words.begin());
+        partitions.append(buckets[bucket], words.first(stretch));
+        words = words.subspan(stretch);
+      }
+    };
     // A line's last word counts the words staged in it, until the last of
     // them takes its place: the count and the word's place share one cache
     // line, where an array of counts apart (8 KiB for 4,096 buckets) took a
@@ -83,11 +106,12 @@ std::uint64_t PartitionCounter::count(Partitions& partitions, Partitions::List& 
     constexpr std::size_t kLast = kSplitLineWords - 1;
     // Each bucket may take one chunk more than its words fill.
     partitions.drain(list, buckets.size() + 1, [&](std::span<const std::uint32_t> run) {
-      const unsigned shift = 32 - shared_bits - bits;
-      const std::uint32_t mask = (std::uint32_t{1} << bits) - 1;
+      const std::size_t stretch = std::min(grouped, run.size());
+      grouped -= stretch;
+      append_grouped(run.first(stretch));
       std::uint32_t* const lines = lines_.data();
-      for (const std::uint32_t word : run) {
-        const std::size_t bucket = (word >> shift) & mask;
+      for (const std::uint32_t word : run.subspan(stretch)) {
+        const std::size_t bucket = bucket_of(word);
         std::uint32_t* const line = &lines[bucket * kSplitLineWords];
         const std::uint32_t staged = line[kLast];  // at most kLast
         line[staged] = word;

@@ -51,6 +51,10 @@ class Partitions {
     std::uint32_t head = UINT32_MAX;
     std::uint32_t tail = UINT32_MAX;
     std::size_t size = 0;
+    // The top `grouped_bits` bits of the first `grouped` words never
+    // decrease: they were written back bucket by bucket.
+    std::size_t grouped = 0;
+    unsigned grouped_bits = 0;
   };
 
   Partitions() = default;
@@ -90,6 +94,14 @@ class Partitions {
   // Takes a partition's words out as a list, staged ones included, and
   // leaves the partition empty.
   List take(std::size_t partition);
+
+  // Records that the partition's words so far, none of them staged, are
+  // grouped by their top `bits` bits (see List).
+  void set_grouped(std::size_t partition, unsigned bits) {
+    List& list = lists_[partition];
+    list.grouped = list.size;
+    list.grouped_bits = bits;
+  }
 
   // Calls visit(span of words) for each run of the list, in order.
   template <class Visit>
