@@ -44,8 +44,8 @@ class PartitionCounter {
   // Each word of the bitmap holds 32 key bits and, in its low half, the
   // number of the sum that marked it last: a word from an earlier sum
   // reads as empty, so the bitmap (4 MiB) is never zeroed between sums.
-  // Zeroing 2 MiB of plain bits after each list cost 1 ns per key of
-  // W-like's, the marking of wider words about 0.35 more.
+  // The loop alone, 256 lists of 39,000 keys: 2.05 ns per key, against
+  // 2.7 marking 2 MiB of plain bits and zeroing them after each list.
   static constexpr unsigned kBitmapWordKeys = 32;
 
   explicit PartitionCounter(std::uint64_t slot_factor);
