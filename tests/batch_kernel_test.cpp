@@ -1,12 +1,14 @@
 // The batch kernels against the scalar definitions, at every batch length
 // that their vector loops handle differently, with the extreme keys in
-// every position.
+// every position; and their copy of a line, wherever it may go.
 
 #include "tally/batch_kernel.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -49,6 +51,23 @@ TEST_P(EveryBatchKernel, FindsTheRangeWhereverItsEndsLie) {
         ASSERT_EQ(range.low, *low) << count << " keys, extreme at " << at;
         ASSERT_EQ(range.high, *high) << count << " keys, extreme at " << at;
       }
+    }
+  }
+}
+
+TEST_P(EveryBatchKernel, StreamsALineToExactlyItsPlace) {
+  // Lines at every 32-byte-aligned place of a buffer, which keeps every
+  // word around them.
+  alignas(64) std::array<std::uint32_t, 4 * kStreamedLineWords> buffer{};
+  std::array<std::uint32_t, kStreamedLineWords> line{};
+  for (std::size_t at = 0; at + kStreamedLineWords <= buffer.size(); at += 8) {
+    buffer.fill(7);
+    for (std::size_t i = 0; i < line.size(); ++i) line[i] = static_cast<std::uint32_t>(at * 1000 + i);
+    GetParam().stream_line(&buffer[at], line.data());
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+      const bool inside = i >= at && i < at + kStreamedLineWords;
+      ASSERT_EQ(buffer[i], inside ? line[i - at] : 7U) << "line at " << at << ", word " << i;
     }
   }
 }

@@ -1,7 +1,7 @@
 // The tally's loops over a batch of keys that vectorise, compiled once per
 // instruction set: AVX2 multiplies and compares eight 32-bit lanes at once,
 // where the x86-64 base has no 32-bit multiply or signed minimum in its
-// vectors.
+// vectors. And the copy of a staging line that bypasses the caches.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,9 @@
 #include "tally/key_hash.h"
 
 namespace diagonal_picks {
+
+// The words of a staging line that a kernel streams to memory at once.
+inline constexpr std::size_t kStreamedLineWords = 64;
 
 struct KeyRange {
   std::int32_t low;
@@ -24,6 +27,11 @@ struct BatchKernel {
   void (*mix)(const std::int32_t* keys, std::uint32_t* mixed, std::size_t count, key_hash::Seed seed);
   // The least and the greatest of `count` keys, count >= 1.
   KeyRange (*range)(const std::int32_t* keys, std::size_t count);
+  // Copies kStreamedLineWords words to `to`, 32-byte aligned, past the
+  // caches where the instruction set can (non-temporal stores): for words
+  // that nothing reads again soon. Another thread sees them only after a
+  // fence (std::atomic_thread_fence); this one, at once.
+  void (*stream_line)(std::uint32_t* to, const std::uint32_t* from);
 };
 
 // The kernels this processor can run, best first; the portable one is last.

@@ -1,6 +1,8 @@
 // The portable batch kernel, for every processor, and the choice among the
 // kernels, made once.
 
+#include <algorithm>
+
 #include "cpu/features.h"
 #include "tally/batch_generic.h"
 #if defined(__x86_64__)
@@ -10,12 +12,15 @@
 namespace diagonal_picks {
 namespace {
 
+// Plain stores: the caches keep what they will.
+void copy_line(std::uint32_t* to, const std::uint32_t* from) { std::copy_n(from, kStreamedLineWords, to); }
+
 KernelList<BatchKernel, 2> detect_kernels() {
   KernelList<BatchKernel, 2> found;
 #if defined(__x86_64__)
   if (processor_features().avx2) found.add(kBatchAvx2);
 #endif
-  found.add({"portable", batch_detail::mix, batch_detail::range});
+  found.add({"portable", batch_detail::mix, batch_detail::range, copy_line});
   return found;
 }
 

@@ -10,6 +10,7 @@ DiagonalTally::DiagonalTally(const BatchKernel& kernel)
     : kernel_(&kernel),
       seed_(key_hash::process_seed()),
       table_(kFirstTableBits, key_hash::slot_factor(seed_)),
+      partitions_(kernel),
       policy_(key_hash::slot_factor(seed_)),
       counter_(key_hash::slot_factor(seed_)) {}
 
@@ -128,7 +129,7 @@ void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
     const std::span<std::uint32_t> batch = std::span(mixed).first(std::min(kBatch, keys.size()));
     kernel_->mix(keys.data(), batch.data(), batch.size(), seed_);
     policy_.note(batch);
-    partitions_.prefer_huge_pages(policy_.mostly_distinct(partitions_.total_words()));
+    partitions_.expect_read_once(policy_.mostly_distinct(partitions_.total_words()));
     for (const std::uint32_t key : batch) {
       if (partitions_.add(key)) {
         const std::size_t partition = Partitions::partition_of(key);

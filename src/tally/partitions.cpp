@@ -1,6 +1,7 @@
 #include "tally/partitions.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -15,21 +16,34 @@ constexpr std::size_t kKeptChunks = 1024;
 void Partitions::flush(std::size_t partition) {
   staged_[partition] = 0;
   total_words_ += kLineWords;
-  append_line<kLineWords>(lists_[partition], &lines_[partition * kLineWords]);
+  List& list = lists_[partition];
+  const std::uint32_t* const line = &lines_[partition * kLineWords];
+  const std::size_t used = list.size % kChunkWords;
+  // Streamed where the line fits whole, and aligned, in the last chunk or
+  // a new one: always, unless counted words were written in between.
+  if (read_once_ && used % 8 == 0 && used + kLineWords <= kChunkWords) {
+    if (used == 0) add_chunk(list);
+    stream_line_(&chunks_[list.tail * kChunkWords + used], line);
+    list.size += kLineWords;
+  } else {
+    append_line<kLineWords>(list, line);
+  }
+}
+
+void Partitions::add_chunk(List& list) {
+  const std::uint32_t chunk = new_chunk();
+  if (list.tail == kNoChunk) {
+    list.head = chunk;
+  } else {
+    next_[list.tail] = chunk;
+  }
+  list.tail = chunk;
 }
 
 void Partitions::append(List& list, std::span<const std::uint32_t> words) {
   while (!words.empty()) {
     std::size_t used = list.size % kChunkWords;
-    if (used == 0) {
-      const std::uint32_t chunk = new_chunk();
-      if (list.tail == kNoChunk) {
-        list.head = chunk;
-      } else {
-        next_[list.tail] = chunk;
-      }
-      list.tail = chunk;
-    }
+    if (used == 0) add_chunk(list);
     const std::size_t taken = std::min(kChunkWords - used, words.size());
     std::copy_n(words.data(), taken, &chunks_[list.tail * kChunkWords + used]);
     list.size += taken;
@@ -70,6 +84,11 @@ Partitions::List Partitions::take(std::size_t partition) {
 }
 
 void Partitions::clear() {
+  // Streamed stores are ordered with no other store but by a fence: the
+  // next thread to write these chunks must not see them land later.
+  if (streamed_) std::atomic_thread_fence(std::memory_order_seq_cst);
+  streamed_ = false;
+  read_once_ = false;
   lists_.fill(List{});
   staged_.fill(0);
   free_ = kNoChunk;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <span>
 
+#include "tally/batch_kernel.h"
 #include "tally/page_array.h"
 
 namespace diagonal_picks {
@@ -35,6 +36,7 @@ class Partitions {
   static constexpr std::uint32_t kMaxWordCount = (std::uint32_t{1} << kCountBits) - 1;
   static constexpr std::size_t kLineWords = 64;
   static constexpr std::size_t kChunkWords = 1024;
+  static_assert(kLineWords == kStreamedLineWords);
 
   static std::size_t partition_of(std::uint32_t mixed) { return mixed >> (32 - kPartitionBits); }
   static std::uint32_t word_of(std::uint32_t mixed, std::uint32_t count) { return mixed << kCountBits | count; }
@@ -57,7 +59,8 @@ class Partitions {
     unsigned grouped_bits = 0;
   };
 
-  Partitions() = default;
+  // `kernel` streams full lines to memory where words are read once.
+  explicit Partitions(const BatchKernel& kernel = best_batch_kernel()) : stream_line_(kernel.stream_line) {}
 
   // Adds a key seen once. True when this filled its partition's line, which
   // then went to the partition's list.
@@ -144,11 +147,19 @@ class Partitions {
     list = List{};
   }
 
-  // Whether the chunks' pages should be huge ones (see PageArray).
-  void prefer_huge_pages(bool huge) { chunks_.prefer_huge_pages(huge); }
+  // Whether the words written from now on will likely be read only once,
+  // when the case ends (its keys look distinct). Then the chunks take huge
+  // pages (see PageArray), and full lines go to them past the caches, which
+  // keeps the lines and the tables there and spares reading each line of
+  // memory before it is written.
+  void expect_read_once(bool once) {
+    chunks_.prefer_huge_pages(once);
+    read_once_ = once;
+    streamed_ = streamed_ || once;
+  }
 
   // Empties every partition; keeps a few MiB of chunks for the next case,
-  // in small pages.
+  // in small pages. Lines streamed to them are then seen by every thread.
   void clear();
 
  private:
@@ -174,6 +185,8 @@ class Partitions {
     return true;
   }
   void flush(std::size_t partition);
+  // Links a new chunk to the end of the list, whose last one is full.
+  void add_chunk(List& list);
   std::uint32_t new_chunk();
   void reserve_chunks(std::size_t count);
 
@@ -185,6 +198,9 @@ class Partitions {
   PageArray<std::uint32_t> next_;    // the chunk after c in its list, or in the free list
   std::uint32_t free_ = kNoChunk;
   std::size_t total_words_ = 0;  // in the lists
+  void (*stream_line_)(std::uint32_t* to, const std::uint32_t* from);
+  bool read_once_ = false;
+  bool streamed_ = false;  // since the last clear()
 };
 
 }  // namespace diagonal_picks
