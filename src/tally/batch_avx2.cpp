@@ -15,8 +15,10 @@ void stream_line(std::uint32_t* to, const std::uint32_t* from) {
   }
 }
 
+void finish_streaming() { _mm_sfence(); }
+
 }  // namespace
 
-const BatchKernel kBatchAvx2{"avx2", batch_detail::mix, batch_detail::range, stream_line};
+const BatchKernel kBatchAvx2{"avx2", batch_detail::mix, batch_detail::range, stream_line, finish_streaming};
 
 }  // namespace diagonal_picks

@@ -29,9 +29,13 @@ struct BatchKernel {
   KeyRange (*range)(const std::int32_t* keys, std::size_t count);
   // Copies kStreamedLineWords words to `to`, 32-byte aligned, past the
   // caches where the instruction set can (non-temporal stores): for words
-  // that nothing reads again soon. Another thread sees them only after a
-  // fence (std::atomic_thread_fence); this one, at once.
+  // that nothing reads again soon. This thread sees them at once, another
+  // only after finish_streaming().
   void (*stream_line)(std::uint32_t* to, const std::uint32_t* from);
+  // Orders the lines streamed so far before every later store of this
+  // thread, as plain stores are ordered: a thread that synchronises with
+  // it afterwards sees them.
+  void (*finish_streaming)();
 };
 
 // The kernels this processor can run, best first; the portable one is last.

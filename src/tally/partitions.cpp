@@ -1,7 +1,6 @@
 #include "tally/partitions.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -23,7 +22,7 @@ void Partitions::flush(std::size_t partition) {
   // a new one: always, unless counted words were written in between.
   if (read_once_ && used % 8 == 0 && used + kLineWords <= kChunkWords) {
     if (used == 0) add_chunk(list);
-    stream_line_(&chunks_[list.tail * kChunkWords + used], line);
+    kernel_->stream_line(&chunks_[list.tail * kChunkWords + used], line);
     list.size += kLineWords;
   } else {
     append_line<kLineWords>(list, line);
@@ -86,7 +85,7 @@ Partitions::List Partitions::take(std::size_t partition) {
 void Partitions::clear() {
   // Streamed stores are ordered with no other store but by a fence: the
   // next thread to write these chunks must not see them land later.
-  if (streamed_) std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (streamed_) kernel_->finish_streaming();
   streamed_ = false;
   read_once_ = false;
   lists_.fill(List{});

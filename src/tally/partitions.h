@@ -60,7 +60,7 @@ class Partitions {
   };
 
   // `kernel` streams full lines to memory where words are read once.
-  explicit Partitions(const BatchKernel& kernel = best_batch_kernel()) : stream_line_(kernel.stream_line) {}
+  explicit Partitions(const BatchKernel& kernel = best_batch_kernel()) : kernel_(&kernel) {}
 
   // Adds a key seen once. True when this filled its partition's line, which
   // then went to the partition's list.
@@ -198,7 +198,7 @@ class Partitions {
   PageArray<std::uint32_t> next_;    // the chunk after c in its list, or in the free list
   std::uint32_t free_ = kNoChunk;
   std::size_t total_words_ = 0;  // in the lists
-  void (*stream_line_)(std::uint32_t* to, const std::uint32_t* from);
+  const BatchKernel* kernel_;
   bool read_once_ = false;
   bool streamed_ = false;  // since the last clear()
 };
