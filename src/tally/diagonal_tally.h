@@ -40,6 +40,10 @@ class DiagonalTally {
   // then empty, ready for the next case; cheap when the case was small.
   std::uint64_t finish();
 
+  // Makes what this thread wrote seen by the next thread to use the tally,
+  // as plain stores are once the two threads synchronise.
+  void hand_over() { partitions_.finish_streaming(); }
+
  private:
   enum class Stage { narrow, few, many };
   static constexpr std::size_t kBatch = 256;

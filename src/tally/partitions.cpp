@@ -83,9 +83,9 @@ Partitions::List Partitions::take(std::size_t partition) {
 }
 
 void Partitions::clear() {
-  // Streamed stores are ordered with no other store but by a fence: the
-  // next thread to write these chunks must not see them land later.
-  if (streamed_) kernel_->finish_streaming();
+  // The next thread to write these chunks must not see streamed stores
+  // land later.
+  finish_streaming();
   streamed_ = false;
   read_once_ = false;
   lists_.fill(List{});

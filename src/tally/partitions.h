@@ -158,6 +158,12 @@ class Partitions {
     streamed_ = streamed_ || once;
   }
 
+  // Orders the lines streamed so far before this thread's later stores,
+  // so that a thread that synchronises with it afterwards sees them.
+  void finish_streaming() const {
+    if (streamed_) kernel_->finish_streaming();
+  }
+
   // Empties every partition; keeps a few MiB of chunks for the next case,
   // in small pages. Lines streamed to them are then seen by every thread.
   void clear();
