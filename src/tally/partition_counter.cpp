@@ -47,6 +47,11 @@ void merge_words(std::vector<std::uint32_t>& words, Visit visit) {
 
 PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_factor) {
   lines_.resize(kSplitLineWords * kMaxSplitBuckets);
+  // Keys mark words all over the bitmap, which in small pages span more
+  // pages than the translation caches hold: W with two CPUs took 0.155
+  // against 0.168 s (15 interleaved runs). Any list that uses the bitmap
+  // touches every page of it, so huge pages cost no memory.
+  bitmap_.prefer_huge_pages(true);
 }
 
 void PartitionCounter::compact(Partitions& partitions, std::size_t partition) {
@@ -165,7 +170,7 @@ std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions&
   // Number this sum; when the numbers wrap, the words marked with old ones
   // are zeroed, once in 2^32 sums.
   if (++bitmap_sum_ == 0) {
-    std::fill(bitmap_.begin(), bitmap_.end(), 0);
+    std::fill(bitmap_.span().begin(), bitmap_.span().end(), 0);
     bitmap_sum_ = 1;
   }
   bitmap_.resize((std::size_t{1} << kKeyBits) / kBitmapWordKeys);

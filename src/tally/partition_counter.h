@@ -88,7 +88,7 @@ class PartitionCounter {
 
   CountingTable table_;
   std::vector<std::uint32_t> refused_;   // words the table refused
-  std::vector<std::uint64_t> bitmap_;    // a bit per key of a partition, and the sum that set it
+  PageArray<std::uint64_t> bitmap_;      // a bit per key of a partition, and the sum that set it
   std::uint32_t bitmap_sum_ = 0;         // the last sum's number
   std::vector<std::uint32_t> repeated_;  // words found marked in the bitmap
   // A cache line per bucket while splitting.
