@@ -29,8 +29,6 @@ void DiagonalCounter::add(std::size_t owner, std::span<const std::int32_t> coord
 
 void DiagonalCounter::all_added(std::size_t owner) { sums_[owner] = tally_of(owner).finish(); }
 
-void DiagonalCounter::hand_over(std::size_t owner) { tally_of(owner).hand_over(); }
-
 double DiagonalCounter::finish(std::int64_t N) {
   // A direction not summed on a reader's thread is summed here.
   const auto sum_of = [this](std::size_t owner) {

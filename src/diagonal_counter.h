@@ -28,7 +28,6 @@ class DiagonalCounter final : public PointSink {
   void add(std::size_t owner, std::span<const std::int32_t> coordinates) override;
   // Finishes that direction's tally, for finish() to take its sum.
   void all_added(std::size_t owner) override;
-  void hand_over(std::size_t owner) override;
   double finish(std::int64_t N);
 
  private:

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/reference_models.h"
+#include "tally/batch_kernel.h"
 #include "tally/diagonal_tally.h"
 #include "tally/partitions.h"
 #include "tally/range_counts.h"
@@ -238,6 +239,36 @@ TEST(Tally, SeedSpreadsChosenKeysAndNeverChangesTheSum) {
     sums.push_back(tally.finish());
   }
   for (const std::uint64_t sum : sums) EXPECT_EQ(sum, reference::map_sum_of_squares(keys));
+}
+
+// A kernel that streams lines as the portable one does and notes whether
+// any line streamed since its last fence is still unordered.
+bool unordered_lines = false;
+std::size_t streamed_lines = 0;
+void stream_and_note(std::uint32_t* to, const std::uint32_t* from) {
+  supported_batch_kernels().back().stream_line(to, from);
+  unordered_lines = true;
+  ++streamed_lines;
+}
+void fence_and_note() { unordered_lines = false; }
+
+// The next call may come from another thread: each call orders the lines it
+// streamed before it returns.
+TEST(Tally, OrdersItsStreamedLinesBeforeEachAddReturns) {
+  const BatchKernel& portable = supported_batch_kernels().back();
+  const BatchKernel noting{"noting", portable.mix, portable.range, stream_and_note, fence_and_note};
+  DiagonalTally tally(noting);
+  std::mt19937 random(11);
+  std::vector<std::int32_t> all;
+  std::vector<std::int32_t> keys(2048);  // a call's worth from two CPUs
+  for (int call = 0; call < 300; ++call) {
+    for (std::int32_t& key : keys) key = static_cast<std::int32_t>(random());
+    tally.add(keys);
+    ASSERT_FALSE(unordered_lines) << "after call " << call;
+    all.insert(all.end(), keys.begin(), keys.end());
+  }
+  EXPECT_GT(streamed_lines, all.size() / Partitions::kLineWords / 2);  // keys this distinct stream
+  EXPECT_EQ(tally.finish(), reference::map_sum_of_squares(all));
 }
 
 }  // namespace

@@ -200,7 +200,6 @@ void ParallelReader::work(std::size_t thread) {
     if (walk.done && claims_over && claim == kNoClaim) break;
     if (!progressed) wait_for_change(events_, seen);
   }
-  if (thread < options_.owners) sink_->hand_over(thread);
   if (thread == 0) outcome_ = walk;
 }
 

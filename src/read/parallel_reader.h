@@ -26,10 +26,6 @@ class PointSink {
   // Every point of the case has been added, on the threads: the owner may
   // finish its part on its own thread too.
   virtual void all_added(std::size_t owner) = 0;
-  // The owner's thread adds no more points of this case, whether it added
-  // them all or the caller reads the rest: what that thread wrote must be
-  // seen by the thread that goes on.
-  virtual void hand_over(std::size_t owner) = 0;
 
  protected:
   PointSink() = default;

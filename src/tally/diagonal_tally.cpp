@@ -35,6 +35,10 @@ void DiagonalTally::add(std::span<const std::int32_t> keys) {
       }
     }
   }
+  // Streamed lines are ordered with later stores only by a fence: one per
+  // call, since the next call may come from another thread. Two CPUs hand
+  // a large case's points over in calls of up to 2,048.
+  partitions_.finish_streaming();
 }
 
 std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::int32_t> keys, KeyRange range) {

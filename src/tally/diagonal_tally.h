@@ -32,17 +32,15 @@ class DiagonalTally {
   // one in turn.
   explicit DiagonalTally(const BatchKernel& kernel = best_batch_kernel());
 
-  // Counts one more point on the diagonal of each key.
+  // Counts one more point on the diagonal of each key. Whatever thread
+  // goes on with the tally afterwards, once it synchronises with this one,
+  // sees all that this call wrote, streamed lines included.
   void add(std::span<const std::int32_t> keys);
   void add(std::int32_t key) { add({&key, 1}); }
 
   // The sum over all diagonals of count * count, modulo 2^64. The tally is
   // then empty, ready for the next case; cheap when the case was small.
   std::uint64_t finish();
-
-  // Makes what this thread wrote seen by the next thread to use the tally,
-  // as plain stores are once the two threads synchronise.
-  void hand_over() { partitions_.finish_streaming(); }
 
  private:
   enum class Stage { narrow, few, many };

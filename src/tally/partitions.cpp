@@ -24,6 +24,7 @@ void Partitions::flush(std::size_t partition) {
     if (used == 0) add_chunk(list);
     kernel_->stream_line(&chunks_[list.tail * kChunkWords + used], line);
     list.size += kLineWords;
+    streamed_ = true;
   } else {
     append_line<kLineWords>(list, line);
   }
@@ -86,7 +87,6 @@ void Partitions::clear() {
   // The next thread to write these chunks must not see streamed stores
   // land later.
   finish_streaming();
-  streamed_ = false;
   read_once_ = false;
   lists_.fill(List{});
   staged_.fill(0);

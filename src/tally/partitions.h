@@ -155,13 +155,14 @@ class Partitions {
   void expect_read_once(bool once) {
     chunks_.prefer_huge_pages(once);
     read_once_ = once;
-    streamed_ = streamed_ || once;
   }
 
-  // Orders the lines streamed so far before this thread's later stores,
-  // so that a thread that synchronises with it afterwards sees them.
-  void finish_streaming() const {
+  // Orders the lines streamed since the last call before this thread's
+  // later stores, so that a thread that synchronises with it afterwards
+  // sees them.
+  void finish_streaming() {
     if (streamed_) kernel_->finish_streaming();
+    streamed_ = false;
   }
 
   // Empties every partition; keeps a few MiB of chunks for the next case,
@@ -206,7 +207,7 @@ class Partitions {
   std::size_t total_words_ = 0;  // in the lists
   const BatchKernel* kernel_;
   bool read_once_ = false;
-  bool streamed_ = false;  // since the last clear()
+  bool streamed_ = false;  // since the last finish_streaming()
 };
 
 }  // namespace diagonal_picks

@@ -61,9 +61,8 @@ class RecordingCounter final : public PointSink {
  public:
   struct Case {
     std::array<std::vector<std::int32_t>, 2> owners;
-    std::size_t on_threads = 0;        // numbers handed to owner 0 by the threads
-    bool all_added = false;            // both owners were told the case was read
-    std::array<int, 2> handed_over{};  // times each owner's thread let go of it
+    std::size_t on_threads = 0;  // numbers handed to owner 0 by the threads
+    bool all_added = false;      // both owners were told the case was read
   };
 
   void add(std::span<const std::int32_t> coordinates) {
@@ -75,9 +74,8 @@ class RecordingCounter final : public PointSink {
     if (owner == 0) current_.on_threads += coordinates.size();
     if (on_add) on_add();
   }
-  // Each owner writes its own flag and count, on its own thread.
+  // Each owner writes its own flag, on its own thread.
   void all_added(std::size_t owner) override { all_added_.at(owner) = true; }
-  void hand_over(std::size_t owner) override { ++current_.handed_over.at(owner); }
   double finish(std::int64_t /*N*/) {
     current_.all_added = all_added_[0] && all_added_[1];
     cases.push_back(std::exchange(current_, {}));
