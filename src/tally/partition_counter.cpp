@@ -170,7 +170,7 @@ std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions&
   // Number this sum; when the numbers wrap, the words marked with old ones
   // are zeroed, once in 2^32 sums.
   if (++bitmap_sum_ == 0) {
-    std::fill(bitmap_.span().begin(), bitmap_.span().end(), 0);
+    std::ranges::fill(bitmap_.span(), 0);
     bitmap_sum_ = 1;
   }
   bitmap_.resize((std::size_t{1} << kKeyBits) / kBitmapWordKeys);
