@@ -1,5 +1,6 @@
 // The array of counts for close keys: it counts like a map while the keys
-// stay dense and in its window, and refuses a batch whole otherwise.
+// stay dense and in its window, and refuses a batch whole otherwise. Its
+// counts are bytes, and what passes a byte is carried to a table.
 
 #include "tally/range_counts.h"
 
@@ -13,6 +14,8 @@
 
 namespace diagonal_picks {
 namespace {
+
+constexpr std::uint64_t kSlotFactor = 0x9E3779B97F4A7C15U;
 
 // What the array counted; leaves it empty.
 std::map<std::int32_t, std::uint64_t> drain_contents(RangeCounts& counts) {
@@ -37,7 +40,7 @@ std::uint64_t sum_of_squares(const std::map<std::int32_t, std::uint64_t>& counts
 // Summing and draining both leave every count zero: the same keys counted
 // again give the same counts, not twice them.
 TEST(RangeCounts, CountsDenseKeysAnywhereInTheIntegers) {
-  RangeCounts counts;
+  RangeCounts counts(kSlotFactor);
   std::mt19937 random(3);
   for (const std::int64_t centre :
        {std::int64_t{0}, std::int64_t{INT32_MIN}, std::int64_t{INT32_MAX}, std::int64_t{-123456789}}) {
@@ -64,7 +67,7 @@ TEST(RangeCounts, CountsDenseKeysAnywhereInTheIntegers) {
 }
 
 TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
-  RangeCounts counts;
+  RangeCounts counts(kSlotFactor);
   // Two keys may span 128 values, and no more.
   EXPECT_TRUE(RangeCounts::dense_enough(0, 2 * RangeCounts::kSpanPerKey - 1, 2));
   EXPECT_FALSE(RangeCounts::dense_enough(0, 2 * RangeCounts::kSpanPerKey, 2));
@@ -86,7 +89,7 @@ TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
   EXPECT_FALSE(add_batch(counts, sparse));
   EXPECT_EQ(drain_contents(counts), (std::map<std::int32_t, std::uint64_t>{{10, 1}, {20, 1}, {30, 1}, {40, 1}}));
 
-  // Enough keys make a wide span dense: 64 per value.
+  // Enough keys make a wide span dense: kSpanPerKey values per key.
   std::vector<std::int32_t> many(2000, 5);
   many.back() = 5 + 2000 * static_cast<std::int32_t>(RangeCounts::kSpanPerKey) - 1;
   EXPECT_TRUE(add_batch(counts, many));
@@ -94,7 +97,7 @@ TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
 }
 
 TEST(RangeCounts, StartsAroundARangeAndTakesCountedKeys) {
-  RangeCounts counts;
+  RangeCounts counts(kSlotFactor);
   EXPECT_FALSE(counts.start(0, 1000000, 10));  // too sparse
   ASSERT_TRUE(counts.start(-500000, 500000, 20000));
   counts.add(-500000, 3);
@@ -105,6 +108,92 @@ TEST(RangeCounts, StartsAroundARangeAndTakesCountedKeys) {
   EXPECT_TRUE(add_batch(counts, more));
   EXPECT_EQ(drain_contents(counts),
             (std::map<std::int32_t, std::uint64_t>{{-520000, 1}, {-500000, 3}, {0, 1}, {500000, 2}, {520000, 1}}));
+}
+
+// Counts past a byte, from batches and from counted keys, around each
+// multiple of 256 and up to where a count wraps at 2^32.
+TEST(RangeCounts, CarriesCountsThatPassAByte) {
+  RangeCounts counts(kSlotFactor);
+  std::map<std::int32_t, std::uint64_t> expected;
+  std::vector<std::int32_t> batch;
+  for (std::int32_t key = 0; key < 40; ++key) {
+    // Key k is seen 250 + 3k times in batches: 255, 256, 257, 511, 512 ...
+    for (std::int32_t seen = 0; seen < 250 + 3 * key; ++seen) batch.push_back(key);
+    expected[key] = 250 + 3 * static_cast<std::uint64_t>(key);
+  }
+  std::shuffle(batch.begin(), batch.end(), std::mt19937(5));
+  for (std::size_t at = 0; at < batch.size(); at += 256) {
+    const std::vector<std::int32_t> part(batch.begin() + static_cast<std::ptrdiff_t>(at),
+                                         batch.begin() + static_cast<std::ptrdiff_t>(std::min(at + 256, batch.size())));
+    ASSERT_TRUE(add_batch(counts, part));
+  }
+  // A batch of one key, counted at once, past a byte.
+  const std::vector<std::int32_t> one_key(300, 5);
+  ASSERT_TRUE(add_batch(counts, one_key));
+  expected[5] += 300;
+  // Counted keys: into a byte that carried, past one, and counts whose
+  // 256s wrap at 2^32 with those already counted.
+  const auto add_counted = [&counts] {
+    counts.add(7, 1000);
+    counts.add(39, 256);
+    counts.add(20, UINT32_MAX);
+    counts.add(20, 2);
+  };
+  add_counted();
+  expected[7] += 1000;
+  expected[39] += 256;
+  expected[20] = (expected[20] + UINT32_MAX + 2) % (std::uint64_t{1} << 32);
+  const std::map<std::int32_t, std::uint64_t> kept = expected;
+  EXPECT_EQ(drain_contents(counts), expected);
+  // The same again, summed: nothing of the first round is left.
+  for (std::size_t at = 0; at < batch.size(); at += 256) {
+    const std::vector<std::int32_t> part(batch.begin() + static_cast<std::ptrdiff_t>(at),
+                                         batch.begin() + static_cast<std::ptrdiff_t>(std::min(at + 256, batch.size())));
+    ASSERT_TRUE(add_batch(counts, part));
+  }
+  ASSERT_TRUE(add_batch(counts, one_key));
+  add_counted();
+  EXPECT_EQ(counts.sum_and_clear(), sum_of_squares(kept));
+}
+
+// A factor of 1 sends every small key to the table's first slot, as keys
+// chosen to collide under a known seed would: past 64 keys the table
+// refuses them, and the refused carries are merged by key instead.
+TEST(RangeCounts, CountsCarriesThatTheTableRefuses) {
+  RangeCounts counts(1);
+  std::map<std::int32_t, std::uint64_t> expected;
+  ASSERT_TRUE(counts.start(0, 299, 300));
+  for (int round = 0; round < 3; ++round) {
+    for (std::int32_t key = 0; key < 300; ++key) {
+      counts.add(key, 256 + static_cast<std::uint32_t>(key));
+      expected[key] += 256 + static_cast<std::uint64_t>(key);
+    }
+  }
+  EXPECT_EQ(drain_contents(counts), expected);
+  ASSERT_TRUE(counts.start(0, 299, 300));
+  for (int round = 0; round < 3; ++round) {
+    for (std::int32_t key = 0; key < 300; ++key) counts.add(key, 256 + static_cast<std::uint32_t>(key));
+  }
+  EXPECT_EQ(counts.sum_and_clear(), sum_of_squares(expected));
+}
+
+// Past kMostCarried keys that carried, batches are refused whole, so that
+// the carries' table stays small.
+TEST(RangeCounts, RefusesBatchesOnceTooManyKeysCarried) {
+  RangeCounts counts(kSlotFactor);
+  ASSERT_TRUE(counts.start(0, 2 * RangeCounts::kMostCarried, 1U << 30));
+  for (std::size_t key = 0; key < RangeCounts::kMostCarried - 1; ++key) counts.add(static_cast<std::int32_t>(key), 256);
+  const std::vector<std::int32_t> more = {1, 2, 3};
+  EXPECT_TRUE(add_batch(counts, more));
+  counts.add(static_cast<std::int32_t>(RangeCounts::kMostCarried), 300);
+  EXPECT_FALSE(add_batch(counts, more));
+  std::uint64_t expected = 0;
+  for (std::size_t key = 0; key < RangeCounts::kMostCarried - 1; ++key) {
+    const std::uint64_t count = key >= 1 && key <= 3 ? 257 : 256;
+    expected += count * count;
+  }
+  expected += std::uint64_t{300} * 300;
+  EXPECT_EQ(counts.sum_and_clear(), expected);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ namespace diagonal_picks {
 DiagonalTally::DiagonalTally(const BatchKernel& kernel)
     : kernel_(&kernel),
       seed_(key_hash::process_seed()),
+      narrow_(key_hash::slot_factor(seed_)),
       table_(kFirstTableBits, key_hash::slot_factor(seed_)),
       partitions_(kernel),
       policy_(key_hash::slot_factor(seed_)),

@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "tally/batch_kernel.h"
+#include "tally/counting_table.h"
 #include "tally/page_array.h"
 
 namespace diagonal_picks {
@@ -16,12 +18,25 @@ namespace diagonal_picks {
 // cost the range spanned, so that bound keeps them within a pass over a few
 // cache lines per key, whatever keys are chosen.
 //
+// A count is one byte, so that 4 MiB span the keys of coordinates within
+// about ±10^6. A count that passes 255 carries its 256s to a table of its
+// own, keyed by the key: at most one key in 256 carries, and far fewer keys
+// than that are ever seen 256 times.
+//
 // The array is mapped once; pages of it that a case touched are zeroed and
 // kept for the next case.
 class RangeCounts {
  public:
-  static constexpr std::uint32_t kWindow = std::uint32_t{1} << 20;
-  static constexpr std::uint64_t kSpanPerKey = 64;
+  static constexpr std::uint32_t kWindow = std::uint32_t{1} << 22;
+  static constexpr std::uint64_t kSpanPerKey = 128;
+  // Keys that carried, past which the array takes no more keys: their
+  // table (1.5 MiB at most) and the array then stay within a few MiB,
+  // whatever the number of distinct keys. Only cases of millions of points
+  // on tens of thousands of keys in the window pass it.
+  static constexpr std::size_t kMostCarried = std::size_t{1} << 15;
+
+  // `slot_factor` seeds the carries' table (see CountingTable).
+  explicit RangeCounts(std::uint64_t slot_factor);
 
   // Whether keys spanning [low, high] fit in the window: if not, no more
   // keys can make them count here.
@@ -35,24 +50,33 @@ class RangeCounts {
   bool empty() const { return keys_ == 0; }
 
   // Counts the keys, which lie in `range`, if with them the case's keys
-  // stay dense enough and in the window, which the first keys place;
-  // otherwise counts none and returns false.
+  // stay dense enough and in the window, which the first keys place, and
+  // fewer than kMostCarried keys carried; otherwise counts none and
+  // returns false.
   bool add(std::span<const std::int32_t> keys, KeyRange range);
 
   // Adds `count` to `key`, which must lie in [low, high] of a range that
   // was accepted by start() or add().
-  void add(std::int32_t key, std::uint32_t count) { counts_[offset(key)] += count; }
+  void add(std::int32_t key, std::uint32_t count) {
+    std::uint8_t& low_byte = counts_[offset(key)];
+    const std::uint32_t total = low_byte + count;  // modulo 2^32, as every count
+    low_byte = static_cast<std::uint8_t>(total);
+    if (total > UINT8_MAX) carry(key, total >> 8);
+  }
 
   // Places the window around [low, high], before adding counted keys in it.
   // Returns false when those keys are not dense_enough().
   bool start(std::int32_t low, std::int32_t high, std::uint64_t keys);
 
-  // Calls visit(key, count) for each key counted, in order, and leaves the
-  // array empty.
+  // Calls visit(key, count) once for each key counted, count > 0, and
+  // leaves the array empty.
   template <class Visit>
   void drain(Visit visit) {
-    for (std::uint32_t& count : spanned()) {
-      if (count != 0) visit(static_cast<std::int32_t>(base_ + (&count - counts_.data())), count);
+    drain_carried([&](std::int32_t key, std::uint32_t count) {
+      if (count != 0) visit(key, count);
+    });
+    for (std::uint8_t& count : spanned()) {
+      if (count != 0) visit(key_at(count), count);
       count = 0;
     }
     keys_ = 0;
@@ -65,17 +89,44 @@ class RangeCounts {
 
  private:
   std::size_t offset(std::int32_t key) const { return static_cast<std::size_t>(std::int64_t{key} - base_); }
+  std::int32_t key_at(const std::uint8_t& count) const {
+    return static_cast<std::int32_t>(base_ + (&count - counts_.data()));
+  }
   // The counts of the range spanned; none while empty.
-  std::span<std::uint32_t> spanned() {
+  std::span<std::uint8_t> spanned() {
     if (empty()) return {};
     return counts_.span().subspan(offset(low_), offset(high_) - offset(low_) + 1);
   }
 
-  PageArray<std::uint32_t> counts_;  // kWindow counts, once a case used them
-  std::int64_t base_ = 0;            // the key counted at counts_[0]
-  std::int32_t low_ = 0;             // the range spanned, while keys_ > 0
+  // Adds `carries` 256s to the key's count. Out of line: rare.
+  void carry(std::int32_t key, std::uint32_t carries);
+  // Calls visit(key, count) with the whole count, modulo 2^32, of each key
+  // that carried, zeroes its byte and forgets its carries.
+  template <class Visit>
+  void drain_carried(Visit visit) {
+    const auto take = [&](std::uint32_t key, std::uint32_t carries) {
+      std::uint8_t& low_byte = counts_[offset(static_cast<std::int32_t>(key))];
+      visit(static_cast<std::int32_t>(key), low_byte + (carries << 8));
+      low_byte = 0;
+    };
+    carried_.drain([&](const CountedKey& entry) { take(entry.key, entry.count); });
+    merge_refused();
+    for (const CountedKey& entry : refused_) take(entry.key, entry.count);
+    refused_.clear();
+  }
+  // Sorts the carries the table refused and merges those of one key.
+  void merge_refused();
+
+  PageArray<std::uint8_t> counts_;  // kWindow counts, once a case used them
+  std::int64_t base_ = 0;           // the key counted at counts_[0]
+  std::int32_t low_ = 0;            // the range spanned, while keys_ > 0
   std::int32_t high_ = 0;
   std::uint64_t keys_ = 0;
+  // The 256s of each count that carried; those of a key whose probe ran
+  // too long (keys chosen to collide under a known seed) go to refused_.
+  CountingTable carried_;
+  std::vector<CountedKey> refused_;
+  std::size_t merged_refused_ = 0;  // refused_'s size after its last merge
 };
 
 }  // namespace diagonal_picks
