@@ -177,22 +177,22 @@ TEST(RangeCounts, CountsCarriesThatTheTableRefuses) {
   EXPECT_EQ(counts.sum_and_clear(), sum_of_squares(expected));
 }
 
-// Past kMostCarried keys that carried, batches are refused whole, so that
-// the carries' table stays small.
+// A batch that could take the keys that carried past kMostCarried is
+// refused whole, so that the carries' table stays small.
 TEST(RangeCounts, RefusesBatchesOnceTooManyKeysCarried) {
   RangeCounts counts(kSlotFactor);
-  ASSERT_TRUE(counts.start(0, 2 * RangeCounts::kMostCarried, 1U << 30));
-  for (std::size_t key = 0; key < RangeCounts::kMostCarried - 1; ++key) counts.add(static_cast<std::int32_t>(key), 256);
+  constexpr auto kCarried = static_cast<std::int32_t>(RangeCounts::kMostCarried) - 3;
+  ASSERT_TRUE(counts.start(0, 2 * kCarried, 1U << 30));
+  for (std::int32_t key = 0; key < kCarried; ++key) counts.add(key, 256);
   const std::vector<std::int32_t> more = {1, 2, 3};
   EXPECT_TRUE(add_batch(counts, more));
-  counts.add(static_cast<std::int32_t>(RangeCounts::kMostCarried), 300);
+  counts.add(kCarried, 300);
   EXPECT_FALSE(add_batch(counts, more));
-  std::uint64_t expected = 0;
-  for (std::size_t key = 0; key < RangeCounts::kMostCarried - 1; ++key) {
+  std::uint64_t expected = std::uint64_t{300} * 300;
+  for (std::int32_t key = 0; key < kCarried; ++key) {
     const std::uint64_t count = key >= 1 && key <= 3 ? 257 : 256;
     expected += count * count;
   }
-  expected += std::uint64_t{300} * 300;
   EXPECT_EQ(counts.sum_and_clear(), expected);
 }
 

@@ -31,7 +31,7 @@ bool RangeCounts::start(std::int32_t low, std::int32_t high, std::uint64_t keys)
 
 bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
   if (keys.empty()) return true;
-  if (carried_.size() + refused_.size() >= kMostCarried) return false;
+  if (carried_.size() + refused_.size() + keys.size() > kMostCarried) return false;
   std::int32_t low = range.low;
   std::int32_t high = range.high;
   if (empty()) {

@@ -29,10 +29,10 @@ class RangeCounts {
  public:
   static constexpr std::uint32_t kWindow = std::uint32_t{1} << 22;
   static constexpr std::uint64_t kSpanPerKey = 128;
-  // Keys that carried, past which the array takes no more keys: their
-  // table (1.5 MiB at most) and the array then stay within a few MiB,
-  // whatever the number of distinct keys. Only cases of millions of points
-  // on tens of thousands of keys in the window pass it.
+  // The most keys that carry: a batch that could take their number past
+  // it is refused, so that their table stays within 1.5 MiB. Only cases
+  // of millions of points on tens of thousands of keys in the window
+  // reach it.
   static constexpr std::size_t kMostCarried = std::size_t{1} << 15;
 
   // `slot_factor` seeds the carries' table (see CountingTable).
@@ -51,8 +51,8 @@ class RangeCounts {
 
   // Counts the keys, which lie in `range`, if with them the case's keys
   // stay dense enough and in the window, which the first keys place, and
-  // fewer than kMostCarried keys carried; otherwise counts none and
-  // returns false.
+  // no more than kMostCarried keys may then have carried; otherwise counts
+  // none and returns false.
   bool add(std::span<const std::int32_t> keys, KeyRange range);
 
   // Adds `count` to `key`, which must lie in [low, high] of a range that
