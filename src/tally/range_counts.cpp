@@ -5,8 +5,12 @@
 namespace diagonal_picks {
 namespace {
 
-// The carries' table starts small: most cases carry no count.
-constexpr unsigned kFirstCarriedBits = 6;
+// The carries' table starts with room for 4,096 keys: its pages cost
+// memory only once keys land in them, where each growth maps a new table
+// and unmaps the old, which with two threads interrupts the other CPU. D
+// with two CPUs took 0.0765 s against 0.0708 when the table started at
+// 64 slots and grew 8 times (31 interleaved runs).
+constexpr unsigned kFirstCarriedBits = 14;
 
 }  // namespace
 
