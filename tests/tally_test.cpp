@@ -131,6 +131,13 @@ void expect_every_count_kept_between_narrow_and_wide(DiagonalTally& tally) {
   for (int i = 0; i < 300; ++i) keys.push_back(uniform(0, 100));
   keys.push_back(kSpanPerKey * 301);
   run(keys);
+  // Narrow with many keys seen once and some twice, then one far away:
+  // those seen once leave the array in batches, the others counted.
+  keys.clear();
+  for (std::int32_t key = 0; key < 50000; ++key) keys.push_back(key);
+  for (std::int32_t key = 100; key < 700; ++key) keys.push_back(key);
+  keys.push_back(INT32_MAX);
+  run(keys);
   // Narrow, then wide: through the table to the partitions.
   for (int i = 0; i < 40000; ++i) keys.push_back(uniform(INT32_MIN, INT32_MAX));
   run(keys);
