@@ -45,7 +45,7 @@ TEST(RangeCounts, CountsDenseKeysAnywhereInTheIntegers) {
   for (const std::int64_t centre :
        {std::int64_t{0}, std::int64_t{INT32_MIN}, std::int64_t{INT32_MAX}, std::int64_t{-123456789}}) {
     std::map<std::int32_t, std::uint64_t> expected;
-    std::vector<std::vector<std::int32_t>> batches(40, std::vector<std::int32_t>(64));
+    std::vector<std::vector<std::int32_t>> batches(20, std::vector<std::int32_t>(128));
     for (auto& keys : batches) {
       for (auto& key : keys) {
         const std::int64_t value = centre + static_cast<std::int64_t>(random() % 3000) - 1500;
@@ -89,11 +89,16 @@ TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
   EXPECT_FALSE(add_batch(counts, sparse));
   EXPECT_EQ(drain_contents(counts), (std::map<std::int32_t, std::uint64_t>{{10, 1}, {20, 1}, {30, 1}, {40, 1}}));
 
-  // Enough keys make a wide span dense: kSpanPerKey values per key.
-  std::vector<std::int32_t> many(2000, 5);
-  many.back() = 5 + 2000 * static_cast<std::int32_t>(RangeCounts::kSpanPerKey) - 1;
+  // The first keys may span kStartSpanPerKey values each, and no more.
+  constexpr auto kStartSpan = static_cast<std::int32_t>(RangeCounts::kStartSpanPerKey);
+  EXPECT_FALSE(add_batch(counts, {0, 2 * kStartSpan}));
+  EXPECT_TRUE(counts.empty());
+  ASSERT_TRUE(add_batch(counts, {0, 2 * kStartSpan - 1}));
+  // Later keys make a wider span dense enough: kSpanPerKey values per key.
+  std::vector<std::int32_t> many(1998, 5);
+  many.back() = 2000 * static_cast<std::int32_t>(RangeCounts::kSpanPerKey) - 1;
   EXPECT_TRUE(add_batch(counts, many));
-  EXPECT_EQ(counts.sum_and_clear(), 1999U * 1999U + 1U);
+  EXPECT_EQ(counts.sum_and_clear(), 1997U * 1997U + 3U);
 }
 
 TEST(RangeCounts, StartsAroundARangeAndTakesCountedKeys) {

@@ -39,7 +39,8 @@ bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
   std::int32_t low = range.low;
   std::int32_t high = range.high;
   if (empty()) {
-    if (!start(low, high, keys.size())) return false;
+    const auto span = static_cast<std::uint64_t>(std::int64_t{high} - low + 1);
+    if (span > kStartSpanPerKey * keys.size() || !start(low, high, keys.size())) return false;
   } else {
     low = std::min(low, low_);
     high = std::max(high, high_);
@@ -100,9 +101,19 @@ std::uint64_t RangeCounts::sum_and_clear() {
   // A key that carried adds its whole count squared, and its byte is then
   // zero for the pass below.
   drain_carried([&sum](std::int32_t, std::uint32_t count) { sum += std::uint64_t{count} * count; });
-  for (std::uint8_t& count : spanned()) {
-    sum += static_cast<std::uint32_t>(count * count);  // at most 255 * 255
-    count = 0;
+  // Summed in 32 bits a block at a time, which vectorises with a quarter
+  // of the instructions that 64 bits take: 2^16 squares of at most 255 *
+  // 255 stay below 2^32.
+  constexpr std::size_t kBlock = std::size_t{1} << 16;
+  for (std::span<std::uint8_t> counts = spanned(); !counts.empty();) {
+    const std::span<std::uint8_t> block = counts.first(std::min(kBlock, counts.size()));
+    std::uint32_t block_sum = 0;
+    for (std::uint8_t& count : block) {
+      block_sum += static_cast<std::uint32_t>(count * count);
+      count = 0;
+    }
+    sum += block_sum;
+    counts = counts.subspan(block.size());
   }
   keys_ = 0;
   return sum;

@@ -29,6 +29,11 @@ class RangeCounts {
  public:
   static constexpr std::uint32_t kWindow = std::uint32_t{1} << 22;
   static constexpr std::uint64_t kSpanPerKey = 128;
+  // The first keys of a case span at most kStartSpanPerKey values each:
+  // so few keys, sparser, cost less in the table than a pass over their
+  // span (250,000 cases of 40 keys spread over 4,000 values: 0.74 s in
+  // the table against 0.94 here).
+  static constexpr std::uint64_t kStartSpanPerKey = 32;
   // The most keys that carry: a batch that could take their number past
   // it is refused, so that their table stays within 1.5 MiB. Only cases
   // of millions of points on tens of thousands of keys in the window
@@ -50,7 +55,8 @@ class RangeCounts {
   bool empty() const { return keys_ == 0; }
 
   // Counts the keys, which lie in `range`, if with them the case's keys
-  // stay dense enough and in the window, which the first keys place, and
+  // stay dense enough and in the window, which the first keys place (if
+  // they span at most kStartSpanPerKey values each), and
   // no more than kMostCarried keys may then have carried; otherwise counts
   // none and returns false.
   bool add(std::span<const std::int32_t> keys, KeyRange range);
