@@ -119,6 +119,7 @@ class RangeCounts {
     merge_refused();
     for (const CountedKey& entry : refused_) take(entry.key, entry.count);
     refused_.clear();
+    merged_refused_ = 0;
   }
   // Sorts the carries the table refused and merges those of one key.
   void merge_refused();
