@@ -17,15 +17,14 @@ constexpr unsigned kFirstCarriedBits = 14;
 RangeCounts::RangeCounts(std::uint64_t slot_factor) : carried_(kFirstCarriedBits, slot_factor) {}
 
 bool RangeCounts::dense_enough(std::int32_t low, std::int32_t high, std::uint64_t keys) {
-  const auto span = static_cast<std::uint64_t>(std::int64_t{high} - low + 1);
-  return fits_window(low, high) && span <= kSpanPerKey * keys;
+  return fits_window(low, high) && values_spanned(low, high) <= kSpanPerKey * keys;
 }
 
 bool RangeCounts::start(std::int32_t low, std::int32_t high, std::uint64_t keys) {
   if (!dense_enough(low, high, keys)) return false;
   counts_.resize(kWindow);
   // Centred on the first keys, so that later ones may fall on either side.
-  const std::int64_t slack = kWindow - (std::int64_t{high} - low + 1);
+  const auto slack = static_cast<std::int64_t>(kWindow - values_spanned(low, high));
   base_ = std::clamp<std::int64_t>(std::int64_t{low} - slack / 2, INT32_MIN, std::int64_t{INT32_MAX} - kWindow + 1);
   low_ = low;
   high_ = high;
@@ -39,8 +38,7 @@ bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
   std::int32_t low = range.low;
   std::int32_t high = range.high;
   if (empty()) {
-    const auto span = static_cast<std::uint64_t>(std::int64_t{high} - low + 1);
-    if (span > kStartSpanPerKey * keys.size() || !start(low, high, keys.size())) return false;
+    if (values_spanned(low, high) > kStartSpanPerKey * keys.size() || !start(low, high, keys.size())) return false;
   } else {
     low = std::min(low, low_);
     high = std::max(high, high_);

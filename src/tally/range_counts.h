@@ -94,6 +94,10 @@ class RangeCounts {
   std::uint64_t sum_and_clear();
 
  private:
+  // How many key values [low, high] holds, low <= high.
+  static std::uint64_t values_spanned(std::int32_t low, std::int32_t high) {
+    return static_cast<std::uint64_t>(std::int64_t{high} - low + 1);
+  }
   std::size_t offset(std::int32_t key) const { return static_cast<std::size_t>(std::int64_t{key} - base_); }
   std::int32_t key_at(const std::uint8_t& count) const {
     return static_cast<std::int32_t>(base_ + (&count - counts_.data()));
