@@ -30,7 +30,7 @@ TEST(CompactionPolicy, EstimatesDistinctKeysWithinAFewPercent) {
   }
 }
 
-// Keys are summed as likely distinct, and the partitions take huge pages,
+// Keys are summed as likely distinct, and full lines stream past the caches,
 // while at least three in four of them look distinct; the first only in a
 // partition never compacted.
 TEST(CompactionPolicy, TellsWhichPartitionsHoldLikelyDistinctKeys) {
@@ -52,7 +52,7 @@ TEST(CompactionPolicy, LeavesPartitionsAloneWhileMemoryIsWithinTheBudget) {
     for (const std::uint32_t key : reference::random_mixed_keys(1 << 20, distinct, 4)) policy.note(key);
     const std::size_t budget = policy.budget_words();
     // Memory follows the distinct keys: 4 bytes a word.
-    EXPECT_LE(4 * budget, 6 * policy.estimated_distinct() + (std::size_t{3} << 20)) << distinct;
+    EXPECT_LE(4 * budget, 6 * policy.estimated_distinct() + (std::size_t{2} << 20)) << distinct;
     EXPECT_FALSE(policy.should_compact(0, 100000, budget)) << distinct;
     policy.compacted(1, 1000);
     EXPECT_FALSE(policy.should_compact(1, 1000 + 100000, budget)) << distinct;
@@ -69,7 +69,7 @@ TEST(CompactionPolicy, BudgetsForTheDistinctKeysWhateverTheSeed) {
     CompactionPolicy policy(kFactor);
     const key_hash::Seed mix_seed{seed * 0x9E3779B9U, seed};
     for (std::uint32_t key = 0; key < distinct; ++key) policy.note(key_hash::mix(key, mix_seed));
-    EXPECT_LE(4 * policy.budget_words(), 6 * std::uint64_t{distinct} + (std::uint64_t{3} << 20) + distinct / 16)
+    EXPECT_LE(4 * policy.budget_words(), 6 * std::uint64_t{distinct} + (std::uint64_t{2} << 20) + distinct / 16)
         << seed;
   }
 }

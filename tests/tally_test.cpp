@@ -165,7 +165,7 @@ TEST(Tally, KeepsEveryCountWhereKeysMoveBetweenNarrowAndWide) {
 }
 
 // Keys that repeat past what memory allows for their distinct values: 4
-// bytes per key read would pass the budget of 6 per distinct key and 2 to 3 MiB,
+// bytes per key read would pass the budget of 6 per distinct key and 1 to 2 MiB,
 // so the partitions are compacted in rounds while the case is read, and
 // every count must survive them. Each of `distinct` values is seen `count`
 // / `distinct` times or once more, in an order that scatters them, so the

@@ -18,7 +18,9 @@ constexpr unsigned kMaxSampleTableBits = 16;
 
 // The budget: words the partitions may hold per estimated distinct key (as
 // a fraction: 6 bytes), and beyond that half a word per distinct key, but
-// at least 2 MiB and at most 3 MiB. The more they may hold, the fewer times
+// at least 1 MiB and at most 2 MiB: the chunks' last huge page, partly
+// used, may hold up to 2 MiB more (with up to 3 MiB, A11 peaked at 40.4
+// MiB, past its 37.5). The more they may hold, the fewer times
 // the compacted words are read again: 3/2 took x2^11 from 11.4 to 10.0 ns
 // per key against 11/8, and up to 3 MiB instead of 2 took one-partition
 // from 15.5 to 14.4 and x2^11 from 10.7 to 9.9. Few distinct keys seen
@@ -27,8 +29,8 @@ constexpr unsigned kMaxSampleTableBits = 16;
 // against 0.112 s.
 constexpr std::uint64_t kWordsPerDistinctNumerator = 3;
 constexpr std::uint64_t kWordsPerDistinctDenominator = 2;
-constexpr std::uint64_t kLeastFreeWords = std::uint64_t{1} << 19;
-constexpr std::uint64_t kMostFreeWords = std::uint64_t{3} << 18;
+constexpr std::uint64_t kLeastFreeWords = std::uint64_t{1} << 18;
+constexpr std::uint64_t kMostFreeWords = std::uint64_t{1} << 19;
 // A partition is compacted only when it took in this share of its
 // compacted words, and at least kMinCompactionWords, so that it is never
 // read again for a handful.

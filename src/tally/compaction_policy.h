@@ -57,15 +57,13 @@ class CompactionPolicy {
   }
 
   // Whether at least three in four of the keys noted, `noted_words` words
-  // in all, look distinct. The partitions then hold about one word per
-  // distinct key, far below what memory allows them, and huge pages pay:
-  // a fault per 2 MiB, not per 4 KiB, costs the partially used last huge
-  // page at most.
+  // in all, look distinct: the partitions then hold about one word per
+  // distinct key, far below what memory allows them.
   bool mostly_distinct(std::uint64_t noted_words) const { return 4 * estimated_distinct() >= 3 * noted_words; }
 
   // The words all partitions may hold before any is compacted: 6 bytes per
-  // distinct key, counting as few keys as the estimate likely means, and 2
-  // to 3 MiB more.
+  // distinct key, counting as few keys as the estimate likely means, and 1
+  // to 2 MiB more.
   std::uint64_t budget_words() const;
 
   // The estimated number of distinct keys noted.

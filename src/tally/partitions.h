@@ -28,6 +28,8 @@ namespace diagonal_picks {
 // partitions (a partition taken out to be counted, and its buckets) draw on
 // the same pool: chunks freed as they are read are reused by what is
 // written next, so counting needs no more memory than the words it reads.
+// The pool takes huge pages (see PageArray): a fault per 2 MiB, not per 4
+// KiB, which costs the partly used last huge page at most.
 class Partitions {
  public:
   static constexpr unsigned kPartitionBits = 8;
@@ -60,7 +62,7 @@ class Partitions {
   };
 
   // `kernel` streams full lines to memory where words are read once.
-  explicit Partitions(const BatchKernel& kernel = best_batch_kernel()) : kernel_(&kernel) {}
+  explicit Partitions(const BatchKernel& kernel = best_batch_kernel());
 
   // Adds a key seen once. True when this filled its partition's line, which
   // then went to the partition's list.
@@ -148,14 +150,10 @@ class Partitions {
   }
 
   // Whether the words written from now on will likely be read only once,
-  // when the case ends (its keys look distinct). Then the chunks take huge
-  // pages (see PageArray), and full lines go to them past the caches, which
-  // keeps the lines and the tables there and spares reading each line of
-  // memory before it is written.
-  void expect_read_once(bool once) {
-    chunks_.prefer_huge_pages(once);
-    read_once_ = once;
-  }
+  // when the case ends (its keys look distinct). Then full lines go to the
+  // chunks past the caches, which keeps the lines and the tables there and
+  // spares reading each line of memory before it is written.
+  void expect_read_once(bool once) { read_once_ = once; }
 
   // Orders the lines streamed since the last call before this thread's
   // later stores, so that a thread that synchronises with it afterwards
@@ -165,8 +163,8 @@ class Partitions {
     streamed_ = false;
   }
 
-  // Empties every partition; keeps a few MiB of chunks for the next case,
-  // in small pages. Lines streamed to them are then seen by every thread.
+  // Empties every partition; keeps a few MiB of chunks for the next case.
+  // Lines streamed to them are then seen by every thread.
   void clear();
 
  private:
