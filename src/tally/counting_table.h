@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "tally/page_array.h"
 
@@ -139,7 +140,8 @@ class CountingTable {
 
   // Every slot not listed in used_ is zero.
   PageArray<CountedKey> slots_;
-  PageArray<std::uint32_t> used_;  // the slots filled, in order
+  PageArray<std::uint32_t> used_;   // the slots filled, in order
+  std::vector<CountedKey> moving_;  // the keys while the table grows
   std::uint64_t factor_;
   std::size_t mask_ = 0;
   std::size_t size_ = 0;
