@@ -76,10 +76,12 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
 }
 
 bool DiagonalTally::grow_table() {
-  // Keys that look distinct once the table holds thousands will not fit in
-  // it: the case moves on before the table grows into fresh pages.
+  // Keys too far apart for the narrow array that look distinct once the
+  // table holds thousands will not fit in it: the case moves on to the
+  // partitions before the table grows into fresh pages. Closer keys stay,
+  // for the narrow array to take them once they are dense enough.
   const std::uint64_t repeats = table_keys_ - table_.size();
-  if (table_.bits() >= kDistinctCheckBits && repeats * kKeysPerRepeat < table_.size()) return false;
+  if (narrow_closed_ && table_.bits() >= kDistinctCheckBits && repeats * kKeysPerRepeat < table_.size()) return false;
   return table_.bits() < kMaxTableBits && table_.grow();
 }
 
