@@ -199,18 +199,6 @@ TEST(Tally, KeepsEveryCountThroughCompactions) {
   expect_counts_kept_through_compactions(tally, 3, 2, false);
 }
 
-// A case whose first thousands of keys are all distinct leaves the table
-// before it grows, even where its keys would have fit: the values cycle,
-// so the repeats come only later. The cases after it, with as many keys,
-// start in a table large enough for them.
-TEST(Tally, LeavesTheTableEarlyForKeysThatLookDistinct) {
-  DiagonalTally tally;
-  for (const std::size_t distinct : {std::size_t{4000}, std::size_t{4200}, std::size_t{20000}}) {
-    expect_counts_kept_through_compactions(tally, 5 * distinct, distinct, false);
-    expect_counts_kept_through_compactions(tally, 5 * distinct, distinct, true);
-  }
-}
-
 // Keys whose mixed values share all but their low bits: one partition, one
 // home slot in the small table, a crowded partition table. The tally must
 // count them exactly without probing ever longer chains.

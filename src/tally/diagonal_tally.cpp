@@ -54,14 +54,12 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
     // Until the table is a quarter full: past that, enough keys miss their
     // home slot that the probes cost more than a larger table.
     const std::size_t room = table_.slot_count() / 4 + 1;
-    const std::size_t added = table_.add_each(
+    keys = keys.subspan(table_.add_each(
         keys,
         [](std::int32_t key) {
           return CountedKey{static_cast<std::uint32_t>(key), 1};
         },
-        room);
-    table_keys_ += added;
-    keys = keys.subspan(added);
+        room));
     if (table_.size() < room) {
       if (keys.empty()) break;
       move_to_partitions();  // a probe ran too long
@@ -75,15 +73,7 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
   return {};
 }
 
-bool DiagonalTally::grow_table() {
-  // Keys too far apart for the narrow array that look distinct once the
-  // table holds thousands will not fit in it: the case moves on to the
-  // partitions before the table grows into fresh pages. Closer keys stay,
-  // for the narrow array to take them once they are dense enough.
-  const std::uint64_t repeats = table_keys_ - table_.size();
-  if (narrow_closed_ && table_.bits() >= kDistinctCheckBits && repeats * kKeysPerRepeat < table_.size()) return false;
-  return table_.bits() < kMaxTableBits && table_.grow();
-}
+bool DiagonalTally::grow_table() { return table_.bits() < kMaxTableBits && table_.grow(); }
 
 void DiagonalTally::leave_narrow() {
   stage_ = Stage::few;
@@ -141,7 +131,6 @@ void DiagonalTally::move_to_partitions() {
 void DiagonalTally::add_counted(std::int32_t key, std::uint32_t count) {
   if (stage_ == Stage::few) {
     const bool added = table_.add(static_cast<std::uint32_t>(key), count);
-    if (added) table_keys_ += count;
     if (added && (4 * table_.size() <= table_.slot_count() || grow_table())) {
       return;
     }
@@ -206,17 +195,11 @@ std::uint64_t DiagonalTally::finish() {
     partitions_.clear();
     policy_.clear();
     counter_.release_memory();
-    // A case that left the table early, its keys looking distinct, though
-    // they would have fit, leaves the next one a table large enough.
-    if (4 * keys_ < (std::uint64_t{1} << kMaxTableBits)) {
-      next_table_bits = std::max(next_table_bits, static_cast<unsigned>(std::bit_width(4 * keys_)));
-    }
   }
   table_.reset(next_table_bits);
   stage_ = Stage::narrow;
   narrow_closed_ = false;
   keys_ = 0;
-  table_keys_ = 0;
   return sum;
 }
 

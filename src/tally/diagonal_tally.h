@@ -53,11 +53,6 @@ class DiagonalTally {
   // of its keys twice and sums 256 partitions. 2^18 took two key sets
   // (x2^11 and repeated-half) past their memory bounds.
   static constexpr unsigned kMaxTableBits = 17;
-  // A table of 2^14 slots holds 4,096 keys: drawn from 32,768 values, that
-  // many distinct keys take about 280 repeats; with fewer than one repeat
-  // per kKeysPerRepeat keys, the keys' values likely number 130,000 or more.
-  static constexpr unsigned kDistinctCheckBits = 14;
-  static constexpr std::uint64_t kKeysPerRepeat = 64;
 
   // Adds keys to the table until it is full; returns the keys not added.
   std::span<const std::int32_t> add_to_table(std::span<const std::int32_t> keys, KeyRange range);
@@ -75,10 +70,9 @@ class DiagonalTally {
   const BatchKernel* kernel_;
   key_hash::Seed seed_;
   Stage stage_ = Stage::narrow;
-  bool narrow_closed_ = false;    // this case's keys left the narrow array, or never can enter it
-  std::uint64_t keys_ = 0;        // keys added in this case
-  std::uint64_t table_keys_ = 0;  // of those, keys the table counted
-  std::int32_t low_ = 0;          // the range of the keys in the table
+  bool narrow_closed_ = false;  // this case's keys left the narrow array, or never can enter it
+  std::uint64_t keys_ = 0;      // keys added in this case
+  std::int32_t low_ = 0;        // the range of the keys in the table
   std::int32_t high_ = 0;
   RangeCounts narrow_;
   CountingTable table_;
