@@ -26,10 +26,15 @@ bool RangeCounts::start(std::int32_t low, std::int32_t high, std::uint64_t keys)
   // Centred on the first keys, so that later ones may fall on either side.
   const auto slack = static_cast<std::int64_t>(kWindow - values_spanned(low, high));
   base_ = std::clamp<std::int64_t>(std::int64_t{low} - slack / 2, INT32_MIN, std::int64_t{INT32_MAX} - kWindow + 1);
-  low_ = low;
-  high_ = high;
+  set_span(low, high);
   keys_ = keys;
   return true;
+}
+
+void RangeCounts::set_span(std::int32_t low, std::int32_t high) {
+  low_ = low;
+  high_ = high;
+  counts_.prefer_huge_pages(values_spanned(low, high) >= kHugePagesSpan);
 }
 
 bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
@@ -43,8 +48,7 @@ bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
     low = std::min(low, low_);
     high = std::max(high, high_);
     if (low < base_ || high - base_ >= kWindow || !dense_enough(low, high, keys_ + keys.size())) return false;
-    low_ = low;
-    high_ = high;
+    set_span(low, high);
     keys_ += keys.size();
   }
   // One key throughout (points on one diagonal), counted at once: each

@@ -24,7 +24,11 @@ namespace diagonal_picks {
 // than that are ever seen 256 times.
 //
 // The array is mapped once; pages of it that a case touched are zeroed and
-// kept for the next case.
+// kept for the next case. Where a case's keys span kHugePagesSpan values or
+// more, the pages it touches from then on are huge ones (see PageArray):
+// each fresh small page costs a fault, about 10 us on a virtual machine,
+// and such a span touches hundreds. Smaller spans keep small pages, so that
+// a case of a few close keys costs a page, not 2 MiB.
 class RangeCounts {
  public:
   static constexpr std::uint32_t kWindow = std::uint32_t{1} << 22;
@@ -39,6 +43,7 @@ class RangeCounts {
   // of millions of points on tens of thousands of keys in the window
   // reach it.
   static constexpr std::size_t kMostCarried = std::size_t{1} << 15;
+  static constexpr std::uint64_t kHugePagesSpan = std::uint64_t{1} << 19;
 
   // `slot_factor` seeds the carries' table (see CountingTable).
   explicit RangeCounts(std::uint64_t slot_factor);
@@ -108,6 +113,8 @@ class RangeCounts {
     return counts_.span().subspan(offset(low_), offset(high_) - offset(low_) + 1);
   }
 
+  // Sets the range spanned, and the pages that suit it.
+  void set_span(std::int32_t low, std::int32_t high);
   // Adds `carries` 256s to the key's count. Out of line: rare.
   void carry(std::int32_t key, std::uint32_t carries);
   // Calls visit(key, count) with the whole count, modulo 2^32, of each key
