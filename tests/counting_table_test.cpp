@@ -35,8 +35,9 @@ std::vector<std::uint32_t> keys_sharing_a_home(unsigned bits, std::size_t count)
   return keys;
 }
 
-TEST(CountingTable, CountsLikeAMapThroughGrowthAndResets) {
-  CountingTable table(6, kFactor);
+// In small pages, and moving its slots to huge ones as it grows past 2^10
+// slots and back to small ones when released.
+void count_like_a_map_through_growth_and_resets(CountingTable& table) {
   std::mt19937 random(5);
   for (const std::size_t distinct : {1U, 3U, 100U, 5000U, 40000U}) {
     const std::vector<std::uint32_t> keys = reference::random_mixed_keys(3 * distinct + 7, distinct, 17);
@@ -61,6 +62,15 @@ TEST(CountingTable, CountsLikeAMapThroughGrowthAndResets) {
   table.reset(6);
   EXPECT_TRUE(table.add(7, 1));
   EXPECT_EQ(contents(table), (std::map<std::uint32_t, std::uint64_t>{{7, 1}}));
+}
+
+TEST(CountingTable, CountsLikeAMapThroughGrowthAndResets) {
+  CountingTable table(6, kFactor);
+  count_like_a_map_through_growth_and_resets(table);
+  CountingTable huge_when_large(6, kFactor, 10);
+  count_like_a_map_through_growth_and_resets(huge_when_large);
+  huge_when_large.release(6);
+  count_like_a_map_through_growth_and_resets(huge_when_large);
 }
 
 // Draining visits every key once and leaves every slot empty: the same keys
@@ -90,8 +100,7 @@ TEST(CountingTable, AddsEachUntilFullOrRefused) {
   // Stops once the table holds 3 keys: the fourth distinct key is not added.
   EXPECT_EQ(table.add_each(std::span<const std::uint32_t>(keys), one, 3), 4U);
   EXPECT_EQ(contents(table), (std::map<std::uint32_t, std::uint64_t>{{1, 1}, {2, 2}, {3, 1}}));
-  table.release_unused();
-  table.reset(8);
+  table.release(8);
   EXPECT_EQ(table.add_each(std::span<const std::uint32_t>(keys), one), keys.size());
   EXPECT_EQ(table.sum_and_clear(), 1U + 4U + 1U + 1U + 1U + 1U);
 }

@@ -2,7 +2,10 @@
 
 namespace diagonal_picks {
 
-CountingTable::CountingTable(unsigned bits, std::uint64_t factor) : factor_(factor) { set_slots(bits); }
+CountingTable::CountingTable(unsigned bits, std::uint64_t factor, unsigned huge_pages_bits)
+    : factor_(factor), huge_pages_bits_(huge_pages_bits) {
+  set_slots(bits);
+}
 
 void CountingTable::reset(unsigned bits) {
   drain([](const CountedKey&) {});
@@ -10,6 +13,10 @@ void CountingTable::reset(unsigned bits) {
 }
 
 void CountingTable::set_slots(unsigned bits) {
+  if (bits >= huge_pages_bits_ && !slots_.prefers_huge_pages()) {
+    slots_ = {};
+    slots_.prefer_huge_pages(true);
+  }
   slots_.resize(std::size_t{1} << bits);
   used_.resize(slots_.size());
   mask_ = slots_.size() - 1;
@@ -35,10 +42,12 @@ bool CountingTable::grow() {
   return false;
 }
 
-void CountingTable::release_unused() {
-  slots_.shrink_to(0);
-  used_.shrink_to(0);
+void CountingTable::release(unsigned bits) {
+  drain([](const CountedKey&) {});
+  slots_ = {};
+  used_ = {};
   moving_ = {};
+  set_slots(bits);
 }
 
 std::uint64_t CountingTable::sum_and_clear() {

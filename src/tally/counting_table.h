@@ -33,8 +33,14 @@ class CountingTable {
   // the order they came lie scattered through the table.
   static constexpr std::size_t kDrainAhead = 16;
 
-  // 2^bits slots, 1 <= bits <= 32.
-  CountingTable(unsigned bits, std::uint64_t factor);
+  // 2^bits slots, 1 <= bits <= 32. From `huge_pages_bits` bits on, the
+  // slots take huge pages (see PageArray): a fresh array, since a range
+  // that already holds small pages keeps them. Each fresh small page costs
+  // a fault, about 10 us on a virtual machine, and 2^17 slots, touched all
+  // over, span 256 pages. The list of slots filled, touched in order, keeps
+  // small pages.
+  static constexpr unsigned kSmallPagesOnly = 64;
+  CountingTable(unsigned bits, std::uint64_t factor, unsigned huge_pages_bits = kSmallPagesOnly);
 
   // Empties the table and gives it 2^bits slots.
   void reset(unsigned bits);
@@ -62,8 +68,9 @@ class CountingTable {
   // table unchanged, when a key's probe runs too long there.
   bool grow();
 
-  // Gives back the memory of slots beyond the table's current size.
-  void release_unused();
+  // Empties the table and gives it 2^bits slots in small pages; gives back
+  // the memory of all others.
+  void release(unsigned bits);
 
   std::size_t size() const { return size_; }  // distinct keys
   std::size_t slot_count() const { return mask_ + 1; }
@@ -143,6 +150,7 @@ class CountingTable {
   PageArray<std::uint32_t> used_;   // the slots filled, in order
   std::vector<CountedKey> moving_;  // the keys while the table grows
   std::uint64_t factor_;
+  unsigned huge_pages_bits_;
   std::size_t mask_ = 0;
   std::size_t size_ = 0;
   unsigned bits_ = 0;

@@ -10,7 +10,7 @@ DiagonalTally::DiagonalTally(const BatchKernel& kernel)
     : kernel_(&kernel),
       seed_(key_hash::process_seed()),
       narrow_(key_hash::slot_factor(seed_)),
-      table_(kFirstTableBits, key_hash::slot_factor(seed_)),
+      table_(kFirstTableBits, key_hash::slot_factor(seed_), kHugeTableBits),
       partitions_(kernel),
       policy_(key_hash::slot_factor(seed_)),
       counter_(key_hash::slot_factor(seed_)) {}
@@ -165,10 +165,7 @@ void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
 void DiagonalTally::compact(std::size_t partition) {
   // Memory is tight: the table, empty since the case left it, gives its
   // pages back first. Cases too small to compact keep it for the next.
-  if (table_.bits() != kFirstTableBits) {
-    table_.reset(kFirstTableBits);
-    table_.release_unused();
-  }
+  if (table_.bits() != kFirstTableBits) table_.release(kFirstTableBits);
   counter_.compact(partitions_, partition);
   policy_.compacted(partition, partitions_.words(partition));
 }

@@ -53,6 +53,9 @@ class DiagonalTally {
   // of its keys twice and sums 256 partitions. 2^18 took two key sets
   // (x2^11 and repeated-half) past their memory bounds.
   static constexpr unsigned kMaxTableBits = 17;
+  // Its largest sizes take huge pages: 2 MiB where 2^17 slots in small
+  // pages take 1 MiB, but 256 faults fewer.
+  static constexpr unsigned kHugeTableBits = 15;
 
   // Adds keys to the table until it is full; returns the keys not added.
   std::span<const std::int32_t> add_to_table(std::span<const std::int32_t> keys, KeyRange range);

@@ -84,6 +84,8 @@ class PageArray {
   }
   void clear() { size_ = 0; }
 
+  bool prefers_huge_pages() const { return huge_pages_; }
+
   // Whether pages touched from now on should be huge ones: fewer faults,
   // but each one commits 2 MiB at once. The whole mapping takes the
   // advice, since a mapping split by advice could not be resized.

@@ -227,8 +227,7 @@ void PartitionCounter::flush_written(Partitions& partitions, std::size_t partiti
 }
 
 void PartitionCounter::release_memory() {
-  table_.reset(6);
-  table_.release_unused();
+  table_.release(6);
   refused_ = {};
 }
 
