@@ -43,7 +43,7 @@ class RangeCounts {
   // of millions of points on tens of thousands of keys in the window
   // reach it.
   static constexpr std::size_t kMostCarried = std::size_t{1} << 15;
-  static constexpr std::uint64_t kHugePagesSpan = std::uint64_t{1} << 19;
+  static constexpr std::uint64_t kHugePagesSpan = std::uint64_t{1} << 21;
 
   // `slot_factor` seeds the carries' table (see CountingTable).
   explicit RangeCounts(std::uint64_t slot_factor);
