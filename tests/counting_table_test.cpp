@@ -73,6 +73,28 @@ TEST(CountingTable, CountsLikeAMapThroughGrowthAndResets) {
   count_like_a_map_through_growth_and_resets(huge_when_large);
 }
 
+// A table shrunk by a reset keeps the pages it grew, until released.
+TEST(CountingTable, ReleasesThePagesItGrew) {
+  for (const unsigned huge_pages_bits : {CountingTable::kSmallPagesOnly, 10U}) {
+    CountingTable table(6, kFactor, huge_pages_bits);
+    EXPECT_FALSE(table.holds_memory_beyond(6));
+    for (std::uint32_t key = 0; key < 1000; ++key) {
+      ASSERT_TRUE(table.add(key, 1));
+      if (4 * table.size() > table.slot_count()) {
+        ASSERT_TRUE(table.grow());
+      }
+    }
+    table.reset(6);
+    EXPECT_TRUE(table.holds_memory_beyond(6));
+    // 2^12 slots hold the keys; huge pages hold more.
+    EXPECT_EQ(table.holds_memory_beyond(12), huge_pages_bits == 10);
+    table.release(6);
+    EXPECT_FALSE(table.holds_memory_beyond(6));
+    EXPECT_TRUE(table.add(5, 2));
+    EXPECT_EQ(table.sum_and_clear(), 4U);
+  }
+}
+
 // Draining visits every key once and leaves every slot empty: the same keys
 // added again count from zero, in a table of the same size.
 TEST(CountingTable, DrainsToAnEmptyTable) {

@@ -71,6 +71,11 @@ class CountingTable {
   // Empties the table and gives it 2^bits slots in small pages; gives back
   // the memory of all others.
   void release(unsigned bits);
+  // Whether the table holds memory beyond what 2^bits slots need: a table
+  // shrunk by reset() keeps the pages it grew.
+  bool holds_memory_beyond(unsigned bits) const {
+    return slots_.capacity() * sizeof(CountedKey) > page_mapping::round_to_pages(sizeof(CountedKey) << bits);
+  }
 
   std::size_t size() const { return size_; }  // distinct keys
   std::size_t slot_count() const { return mask_ + 1; }

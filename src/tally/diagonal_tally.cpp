@@ -165,7 +165,7 @@ void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
 void DiagonalTally::compact(std::size_t partition) {
   // Memory is tight: the table, empty since the case left it, gives its
   // pages back first. Cases too small to compact keep it for the next.
-  if (table_.bits() != kFirstTableBits) table_.release(kFirstTableBits);
+  if (table_.holds_memory_beyond(kFirstTableBits)) table_.release(kFirstTableBits);
   counter_.compact(partitions_, partition);
   policy_.compacted(partition, partitions_.words(partition));
 }
