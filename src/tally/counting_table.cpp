@@ -28,9 +28,10 @@ void CountingTable::set_slots(unsigned bits) {
 bool CountingTable::grow() {
   // The keys move out and back in: the slots keep their pages, and only
   // the added half of them is fresh. A new table for each growth touched
-  // every page anew, at up to 10 us each on a virtual machine.
+  // every page anew, at up to 10 us each on a virtual machine. Draining
+  // them empties the slots in the same pass.
   moving_.clear();
-  for_each([this](const CountedKey& entry) { moving_.push_back(entry); });
+  drain([this](const CountedKey& entry) { moving_.push_back(entry); });
   const auto move_in = [this](unsigned bits) {
     reset(bits);
     const std::span<const CountedKey> keys(moving_);
