@@ -1,7 +1,7 @@
 // The page-mapped array: contents survive growing and shrinking, fresh pages
 // read as zero, and ownership moves with the array.
 
-#include "tally/page_array.h"
+#include "page_array.h"
 
 #include <gtest/gtest.h>
 

@@ -218,12 +218,13 @@ TEST(RawReading, TakesBufferedBytesFirstAndReadsWhatIsPutBackFirst) {
   }
 }
 
-// After a caller dropped the buffered bytes, the reader asks for a small
-// block, then doubling ones up to the usual size, and reads on exactly:
+// At first, and after a caller dropped the buffered bytes, the reader asks
+// for a small block, then doubling ones up to the usual size, and reads on
+// exactly:
 // numbers cut by those block ends included. Each block goes where the
 // source's bytes lie at the same place within a cache line, before and
 // after the caller moved the source on.
-TEST(RawReading, AsksForSmallBlocksAfterADiscardThenGrowsThem) {
+TEST(RawReading, AsksForSmallBlocksFirstAndAfterADiscardThenGrowsThem) {
   std::string text;
   for (int value = 0; value < 300000; ++value) text += std::to_string(value * 7 - 1000000) + ' ';
   std::vector<std::size_t> asked;
@@ -239,7 +240,7 @@ TEST(RawReading, AsksForSmallBlocksAfterADiscardThenGrowsThem) {
   });
   std::int64_t value = 0;
   ASSERT_EQ(input.read_int64(value), ReadStatus::ok);
-  EXPECT_EQ(asked, (std::vector<std::size_t>{InputReader::kBlockSize}));
+  EXPECT_EQ(asked, (std::vector<std::size_t>{InputReader::kFirstBlock}));
   // The caller moves on by itself, to the start of a number.
   at = text.find(' ', 12345) + 1;
   input.discard_buffered(at);
@@ -250,8 +251,8 @@ TEST(RawReading, AsksForSmallBlocksAfterADiscardThenGrowsThem) {
     ASSERT_EQ(values[i], (first + static_cast<int>(i)) * 7 - 1000000) << i;
   }
   ASSERT_GE(asked.size(), 4U);
-  EXPECT_EQ(asked[1], InputReader::kFirstBlockAfterDiscard);
-  EXPECT_EQ(asked[2], 2 * InputReader::kFirstBlockAfterDiscard);
+  EXPECT_EQ(asked[1], InputReader::kFirstBlock);
+  EXPECT_EQ(asked[2], 2 * InputReader::kFirstBlock);
   EXPECT_EQ(asked.back(), InputReader::kBlockSize);
 }
 

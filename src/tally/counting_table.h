@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "tally/page_array.h"
+#include "page_array.h"
 
 namespace diagonal_picks {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "page_array.h"
 #include "tally/counting_table.h"
-#include "tally/page_array.h"
 #include "tally/partitions.h"
 
 namespace diagonal_picks {

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <span>
 
+#include "page_array.h"
 #include "tally/batch_kernel.h"
-#include "tally/page_array.h"
 
 namespace diagonal_picks {
 

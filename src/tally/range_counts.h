@@ -5,9 +5,9 @@
 #include <span>
 #include <vector>
 
+#include "page_array.h"
 #include "tally/batch_kernel.h"
 #include "tally/counting_table.h"
-#include "tally/page_array.h"
 
 namespace diagonal_picks {
 

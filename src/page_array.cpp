@@ -1,4 +1,4 @@
-#include "tally/page_array.h"
+#include "page_array.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
