@@ -30,15 +30,13 @@ TEST(CompactionPolicy, EstimatesDistinctKeysWithinAFewPercent) {
   }
 }
 
-// Keys are summed as likely distinct, and full lines stream past the caches,
-// while at least three in four of them look distinct; the first only in a
-// partition never compacted.
+// Keys are summed as likely distinct while at least three in four of them
+// look distinct, and only in a partition never compacted.
 TEST(CompactionPolicy, TellsWhichPartitionsHoldLikelyDistinctKeys) {
   for (const std::size_t copies : {1U, 2U}) {
     CompactionPolicy policy(kFactor);
     const std::size_t keys = 1U << 20;
     for (const std::uint32_t key : reference::random_mixed_keys(keys, keys / copies, 5)) policy.note(key);
-    EXPECT_EQ(policy.mostly_distinct(keys), copies == 1) << copies;
     EXPECT_EQ(policy.likely_distinct(7, keys), copies == 1) << copies;
     policy.compacted(7, 1000);
     EXPECT_FALSE(policy.likely_distinct(7, keys)) << copies;

@@ -53,13 +53,8 @@ class CompactionPolicy {
   // never compacted since the tally was last cleared, and at least three
   // in four of the keys noted, `noted_words` words in all, look distinct.
   bool likely_distinct(std::size_t partition, std::uint64_t noted_words) const {
-    return compacted_words_[partition] == 0 && mostly_distinct(noted_words);
+    return compacted_words_[partition] == 0 && 4 * estimated_distinct() >= 3 * noted_words;
   }
-
-  // Whether at least three in four of the keys noted, `noted_words` words
-  // in all, look distinct: the partitions then hold about one word per
-  // distinct key, far below what memory allows them.
-  bool mostly_distinct(std::uint64_t noted_words) const { return 4 * estimated_distinct() >= 3 * noted_words; }
 
   // The words all partitions may hold before any is compacted: 6 bytes per
   // distinct key, counting as few keys as the estimate likely means, and 1

@@ -150,7 +150,6 @@ void DiagonalTally::add_to_partitions(std::span<const std::int32_t> keys) {
     const std::span<std::uint32_t> batch = std::span(mixed).first(std::min(kBatch, keys.size()));
     kernel_->mix(keys.data(), batch.data(), batch.size(), seed_);
     policy_.note(batch);
-    partitions_.expect_read_once(policy_.mostly_distinct(partitions_.total_words()));
     for (const std::uint32_t key : batch) {
       if (partitions_.add(key)) {
         const std::size_t partition = Partitions::partition_of(key);

@@ -27,9 +27,13 @@ void Partitions::flush(std::size_t partition) {
   List& list = lists_[partition];
   const std::uint32_t* const line = &lines_[partition * kLineWords];
   const std::size_t used = list.size % kChunkWords;
-  // Streamed where the line fits whole, and aligned, in the last chunk or
-  // a new one: always, unless counted words were written in between.
-  if (read_once_ && used % 8 == 0 && used + kLineWords <= kChunkWords) {
+  // Full lines go to the chunks past the caches, which keeps the staging
+  // lines and the tables there and spares reading each line of memory
+  // before it is written; where words are read again (a compaction), they
+  // come back from memory at the same cost. Streamed only where the line
+  // fits whole, and aligned, in the last chunk or a new one: always, unless
+  // counted words were written in between.
+  if (used % 8 == 0 && used + kLineWords <= kChunkWords) {
     if (used == 0) add_chunk(list);
     kernel_->stream_line(&chunks_[list.tail * kChunkWords + used], line);
     list.size += kLineWords;
@@ -96,7 +100,6 @@ void Partitions::clear() {
   // The next thread to write these chunks must not see streamed stores
   // land later.
   finish_streaming();
-  read_once_ = false;
   lists_.fill(List{});
   staged_.fill(0);
   free_ = kNoChunk;

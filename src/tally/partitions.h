@@ -61,7 +61,7 @@ class Partitions {
     unsigned grouped_bits = 0;
   };
 
-  // `kernel` streams full lines to memory where words are read once.
+  // `kernel` streams full lines to memory past the caches.
   explicit Partitions(const BatchKernel& kernel = best_batch_kernel());
 
   // Adds a key seen once. True when this filled its partition's line, which
@@ -149,12 +149,6 @@ class Partitions {
     list = List{};
   }
 
-  // Whether the words written from now on will likely be read only once,
-  // when the case ends (its keys look distinct). Then full lines go to the
-  // chunks past the caches, which keeps the lines and the tables there and
-  // spares reading each line of memory before it is written.
-  void expect_read_once(bool once) { read_once_ = once; }
-
   // Orders the lines streamed since the last call before this thread's
   // later stores, so that a thread that synchronises with it afterwards
   // sees them.
@@ -204,7 +198,6 @@ class Partitions {
   std::uint32_t free_ = kNoChunk;
   std::size_t total_words_ = 0;  // in the lists
   const BatchKernel* kernel_;
-  bool read_once_ = false;
   bool streamed_ = false;  // since the last finish_streaming()
 };
 
