@@ -66,8 +66,9 @@ class ParallelReader {
     // between its conversion and its counting, and that the threads share
     // the work evenly; large enough that its pread(2) costs little beside
     // its bytes (with two CPUs, D took 0.051 s against 0.056 with 64 KiB,
-    // W 0.114 against 0.121; 512 KiB gained nothing more). A small case
-    // takes smaller shares, so that each thread gets some.
+    // W 0.114 against 0.121; 512 KiB gained nothing more). A stream takes
+    // at most 64 KiB, and a small case smaller shares, so that each thread
+    // gets some.
     std::size_t share_bytes = std::size_t{256} << 10;
     // Cases with fewer points from a file, or with fewer bytes left in it
     // than a share per thread, are read by the caller alone; and from a
