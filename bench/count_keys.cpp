@@ -63,6 +63,10 @@ const std::vector<KeySet>& key_sets() {
       {"1e8/1e4", 100000000, 10000, true, spread},
       {"x2^11", 20000000, 1 << 21, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 11; }, false,
        1 << 21},
+      // The same, each odd multiple one more: on no grid, so counted wide.
+      {"x2^11+parity", 20000000, 1 << 21, true,
+       [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 11 | static_cast<std::uint32_t>(v & 1); }, false,
+       1 << 21},
       {"x2^20", 20000000, 1 << 12, true, [](std::uint64_t v) { return static_cast<std::uint32_t>(v) << 20; }, false,
        1 << 12},
       {"ascending", 20000000, 20000000, false, [](std::uint64_t v) { return static_cast<std::uint32_t>(v); }},

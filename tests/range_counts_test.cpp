@@ -27,9 +27,13 @@ std::map<std::int32_t, std::uint64_t> drain_contents(RangeCounts& counts) {
 
 // Adds a batch with its range, as the tally does.
 bool add_batch(RangeCounts& counts, const std::vector<std::int32_t>& keys) {
-  const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
-  return counts.add(keys, {*low, *high});
+  KeyRange range{};
+  supported_batch_kernels().back().range(keys.data(), keys.size(), range);
+  return counts.add(keys, range);
 }
+
+// The range of keys from `low` to `high` that include two neighbours.
+KeyRange every_key(std::int32_t low, std::int32_t high) { return {low, high, 1}; }
 
 std::uint64_t sum_of_squares(const std::map<std::int32_t, std::uint64_t>& counts) {
   std::uint64_t sum = 0;
@@ -69,15 +73,23 @@ TEST(RangeCounts, CountsDenseKeysAnywhereInTheIntegers) {
 TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
   RangeCounts counts(kSlotFactor);
   // Two keys may span 128 values, and no more.
-  EXPECT_TRUE(RangeCounts::dense_enough(0, 2 * RangeCounts::kSpanPerKey - 1, 2));
-  EXPECT_FALSE(RangeCounts::dense_enough(0, 2 * RangeCounts::kSpanPerKey, 2));
-  EXPECT_TRUE(RangeCounts::dense_enough(0, RangeCounts::kWindow - 1, RangeCounts::kWindow));
-  EXPECT_FALSE(RangeCounts::dense_enough(0, RangeCounts::kWindow, UINT32_MAX));
+  constexpr auto kSpan = static_cast<std::int32_t>(RangeCounts::kSpanPerKey);
+  constexpr auto kWindow = static_cast<std::int32_t>(RangeCounts::kWindow);
+  EXPECT_TRUE(RangeCounts::dense_enough(every_key(0, 2 * kSpan - 1), 2));
+  EXPECT_FALSE(RangeCounts::dense_enough(every_key(0, 2 * kSpan), 2));
+  EXPECT_TRUE(RangeCounts::dense_enough(every_key(0, kWindow - 1), RangeCounts::kWindow));
+  EXPECT_FALSE(RangeCounts::dense_enough(every_key(0, kWindow), UINT32_MAX));
   // The window's edge at the ends of the key range, where a span in 32 bits
   // would overflow.
-  EXPECT_TRUE(RangeCounts::fits_window(INT32_MAX - RangeCounts::kWindow + 1, INT32_MAX));
-  EXPECT_FALSE(RangeCounts::fits_window(INT32_MAX - RangeCounts::kWindow, INT32_MAX));
-  EXPECT_FALSE(RangeCounts::fits_window(INT32_MIN, INT32_MAX));
+  EXPECT_TRUE(RangeCounts::fits_window(every_key(INT32_MAX - kWindow + 1, INT32_MAX)));
+  EXPECT_FALSE(RangeCounts::fits_window(every_key(INT32_MAX - kWindow, INT32_MAX)));
+  EXPECT_FALSE(RangeCounts::fits_window(every_key(INT32_MIN, INT32_MAX)));
+  // Keys on a grid of steps 2^k span a slot per step.
+  EXPECT_TRUE(RangeCounts::fits_window({0, (kWindow - 1) * 8, 8}));
+  EXPECT_FALSE(RangeCounts::fits_window({0, kWindow * 8, 8}));
+  EXPECT_TRUE(RangeCounts::fits_window({INT32_MIN, INT32_MAX - 1023, 1024}));  // the whole window
+  EXPECT_TRUE(RangeCounts::dense_enough({0, 2 * kSpan * 16 - 16, 16}, 2));
+  EXPECT_FALSE(RangeCounts::dense_enough({0, 2 * kSpan * 16, 16}, 2));
 
   const std::vector<std::int32_t> first = {10, 20, 30, 40};
   ASSERT_TRUE(add_batch(counts, first));
@@ -91,20 +103,63 @@ TEST(RangeCounts, RefusesABatchThatLeavesTheWindowOrThinsTheKeysOut) {
 
   // The first keys may span kStartSpanPerKey values each, and no more.
   constexpr auto kStartSpan = static_cast<std::int32_t>(RangeCounts::kStartSpanPerKey);
-  EXPECT_FALSE(add_batch(counts, {0, 2 * kStartSpan}));
+  EXPECT_FALSE(add_batch(counts, {0, 1, 3 * kStartSpan}));
   EXPECT_TRUE(counts.empty());
-  ASSERT_TRUE(add_batch(counts, {0, 2 * kStartSpan - 1}));
+  ASSERT_TRUE(add_batch(counts, {0, 1, 3 * kStartSpan - 1}));
   // Later keys make a wider span dense enough: kSpanPerKey values per key.
   std::vector<std::int32_t> many(1998, 5);
   many.back() = 2000 * static_cast<std::int32_t>(RangeCounts::kSpanPerKey) - 1;
   EXPECT_TRUE(add_batch(counts, many));
-  EXPECT_EQ(counts.sum_and_clear(), 1997U * 1997U + 3U);
+  EXPECT_EQ(counts.sum_and_clear(), 1997U * 1997U + 4U);
+}
+
+// Keys on a grid of steps 2^11, off the multiples of 2^11, near either end
+// of the integers or around zero; then keys that make the grid finer, and
+// finer again, each moving every count (those that carried included) to
+// its new slot; then a finer grid that no longer fits, refused whole.
+TEST(RangeCounts, CountsKeysOnAGridAndMakesItFinerAsKeysBreakIt) {
+  RangeCounts counts(kSlotFactor);
+  std::mt19937 random(7);
+  for (const std::int64_t first :
+       {std::int64_t{INT32_MIN} + 5, std::int64_t{5}, std::int64_t{INT32_MAX} - std::int64_t{2048} * 1000}) {
+    for (int summed = 0; summed < 2; ++summed) {
+      std::map<std::int32_t, std::uint64_t> expected;
+      const auto add = [&](std::int64_t step, std::int64_t from, std::int64_t steps, std::size_t keys) {
+        std::vector<std::int32_t> batch(keys);
+        for (auto& key : batch) {
+          key = static_cast<std::int32_t>(
+              from + step * static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(steps)));
+          ++expected[key];
+        }
+        return add_batch(counts, batch);
+      };
+      // 2^21 values, which only the grid makes dense enough at first.
+      for (int batch = 0; batch < 600; ++batch) ASSERT_TRUE(add(2048, first, 1000, 256)) << first;
+      ASSERT_TRUE(add(32, first + 32, 256, 256)) << first;
+      const auto counted = static_cast<std::int32_t>(first + 224);  // on the grid of 32
+      counts.add(counted, 300);
+      expected[counted] += 300;
+      ASSERT_TRUE(add(1, first + 1, 1000, 256)) << first;
+      // Keys a single step apart over 2^23 values: twice the window.
+      const std::vector<std::int32_t> too_far = {static_cast<std::int32_t>(first + 3),
+                                                 static_cast<std::int32_t>(first + (std::int64_t{1} << 23))};
+      EXPECT_FALSE(add_batch(counts, too_far));
+      if (summed == 0) {
+        EXPECT_EQ(drain_contents(counts), expected) << first;
+      } else {
+        EXPECT_EQ(counts.sum_and_clear(), sum_of_squares(expected)) << first;
+      }
+    }
+  }
+  // The slots the grids used are empty again for the next case.
+  ASSERT_TRUE(add_batch(counts, {4, 5, 6}));
+  EXPECT_EQ(drain_contents(counts), (std::map<std::int32_t, std::uint64_t>{{4, 1}, {5, 1}, {6, 1}}));
 }
 
 TEST(RangeCounts, StartsAroundARangeAndTakesCountedKeys) {
   RangeCounts counts(kSlotFactor);
-  EXPECT_FALSE(counts.start(0, 1000000, 10));  // too sparse
-  ASSERT_TRUE(counts.start(-500000, 500000, 20000));
+  EXPECT_FALSE(counts.start(every_key(0, 1000000), 10));  // too sparse
+  ASSERT_TRUE(counts.start(every_key(-500000, 500000), 20000));
   counts.add(-500000, 3);
   counts.add(500000, 2);
   counts.add(0, 1);
@@ -167,7 +222,7 @@ TEST(RangeCounts, CarriesCountsThatPassAByte) {
 TEST(RangeCounts, CountsCarriesThatTheTableRefuses) {
   RangeCounts counts(1);
   std::map<std::int32_t, std::uint64_t> expected;
-  ASSERT_TRUE(counts.start(0, 299, 300));
+  ASSERT_TRUE(counts.start(every_key(0, 299), 300));
   for (int round = 0; round < 3; ++round) {
     for (std::int32_t key = 0; key < 300; ++key) {
       counts.add(key, 256 + static_cast<std::uint32_t>(key));
@@ -175,7 +230,7 @@ TEST(RangeCounts, CountsCarriesThatTheTableRefuses) {
     }
   }
   EXPECT_EQ(drain_contents(counts), expected);
-  ASSERT_TRUE(counts.start(0, 299, 300));
+  ASSERT_TRUE(counts.start(every_key(0, 299), 300));
   for (int round = 0; round < 3; ++round) {
     for (std::int32_t key = 0; key < 300; ++key) counts.add(key, 256 + static_cast<std::uint32_t>(key));
   }
@@ -187,7 +242,7 @@ TEST(RangeCounts, CountsCarriesThatTheTableRefuses) {
 TEST(RangeCounts, RefusesBatchesOnceTooManyKeysCarried) {
   RangeCounts counts(kSlotFactor);
   constexpr auto kCarried = static_cast<std::int32_t>(RangeCounts::kMostCarried) - 3;
-  ASSERT_TRUE(counts.start(0, 2 * kCarried, 1U << 30));
+  ASSERT_TRUE(counts.start(every_key(0, 2 * kCarried), 1U << 30));
   for (std::int32_t key = 0; key < kCarried; ++key) counts.add(key, 256);
   const std::vector<std::int32_t> more = {1, 2, 3};
   EXPECT_TRUE(add_batch(counts, more));

@@ -150,6 +150,17 @@ void expect_every_count_kept_between_narrow_and_wide(DiagonalTally& tally) {
   keys.push_back(INT32_MIN);
   for (int i = 0; i < 1000; ++i) keys.push_back(uniform(-300000, 300000));
   run(keys);
+  // Keys on a grid of steps 2^11 over all 32-bit keys: through the table
+  // to the array, in slots 2^11 keys apart. Then keys on a finer grid, which
+  // move every count to finer slots; then keys off any grid, too many slots
+  // apart for the array: to the partitions.
+  keys.clear();
+  for (int i = 0; i < 60000; ++i) keys.push_back(uniform(-(1 << 20), (1 << 20) - 1) * 2048 + 5);
+  run(keys);
+  for (int i = 0; i < 1000; ++i) keys.push_back(uniform(-1000, 1000) * 64 + 5);
+  run(keys);
+  for (int i = 0; i < 1000; ++i) keys.push_back(uniform(INT32_MIN, INT32_MAX));
+  run(keys);
   // Keys at the ends of the range, and repeated heavily.
   run(std::vector<std::int32_t>(5000, INT32_MIN));
   run({INT32_MAX, INT32_MAX, INT32_MIN, 0});

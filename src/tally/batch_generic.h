@@ -17,14 +17,17 @@ void mix(const std::int32_t* keys, std::uint32_t* mixed, std::size_t count, key_
   for (std::size_t i = 0; i < count; ++i) mixed[i] = key_hash::mix(static_cast<std::uint32_t>(keys[i]), seed);
 }
 
-KeyRange range(const std::int32_t* keys, std::size_t count) {
+void range(const std::int32_t* keys, std::size_t count, KeyRange& range) {
   std::int32_t low = keys[0];
   std::int32_t high = keys[0];
+  std::uint32_t varying = 0;
+  const auto first = static_cast<std::uint32_t>(keys[0]);
   for (std::size_t i = 1; i < count; ++i) {  // no early exit, so that it vectorises
     low = keys[i] < low ? keys[i] : low;
     high = keys[i] > high ? keys[i] : high;
+    varying |= static_cast<std::uint32_t>(keys[i]) ^ first;
   }
-  return {low, high};
+  range = {low, high, varying};
 }
 
 }  // namespace

@@ -21,13 +21,13 @@ void DiagonalTally::add(std::span<const std::int32_t> keys) {
     keys = keys.subspan(batch.size());
     keys_ += batch.size();
     // While the case may still count in the narrow array, its range matters.
-    const KeyRange range =
-        narrow_closed_ || stage_ == Stage::many ? KeyRange{} : kernel_->range(batch.data(), batch.size());
+    KeyRange range{};
+    if (!narrow_closed_ && stage_ != Stage::many) kernel_->range(batch.data(), batch.size(), range);
     // Each stage takes what it can and moves the case on to the next.
     while (!batch.empty()) {
       if (stage_ == Stage::narrow) {
         if (narrow_.add(batch, range)) break;
-        leave_narrow();
+        leave_narrow(range);
       } else if (stage_ == Stage::few) {
         batch = add_to_table(batch, range);
       } else {
@@ -42,13 +42,12 @@ void DiagonalTally::add(std::span<const std::int32_t> keys) {
   partitions_.finish_streaming();
 }
 
-std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::int32_t> keys, KeyRange range) {
+std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::int32_t> keys, const KeyRange& range) {
   if (!narrow_closed_) {
-    low_ = std::min(low_, range.low);
-    high_ = std::max(high_, range.high);
+    seen_ = merged(seen_, range);
     // Keys too far apart for the narrow array stay so: their range need
     // not be taken again.
-    narrow_closed_ = !RangeCounts::fits_window(low_, high_);
+    narrow_closed_ = !RangeCounts::fits_window(seen_);
   }
   while (!keys.empty()) {
     // Until the table is a quarter full: past that, enough keys miss their
@@ -75,11 +74,10 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
 
 bool DiagonalTally::grow_table() { return table_.bits() < kMaxTableBits && table_.grow(); }
 
-void DiagonalTally::leave_narrow() {
+void DiagonalTally::leave_narrow(const KeyRange& range) {
   stage_ = Stage::few;
   if (narrow_.empty()) {  // the first keys were not close enough to start
-    low_ = INT32_MAX;
-    high_ = INT32_MIN;
+    seen_ = range;
     return;
   }
   narrow_closed_ = true;
@@ -103,7 +101,7 @@ void DiagonalTally::leave_narrow() {
 }
 
 void DiagonalTally::leave_table() {
-  if (narrow_closed_ || !narrow_.start(low_, high_, keys_)) {
+  if (narrow_closed_ || !narrow_.start(seen_, keys_)) {
     move_to_partitions();
     return;
   }

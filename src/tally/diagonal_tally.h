@@ -17,7 +17,8 @@ namespace diagonal_picks {
 // Counts how many points of one case lie on each diagonal of one direction,
 // keyed by Y - X or by X + Y, and sums the squares of those counts. It
 // needs no order, so it counts in whatever grouping suits the keys:
-//  - narrow: keys close together, in an array indexed by the key;
+//  - narrow: keys close together, or on a grid of close steps of a power
+//    of two, in an array indexed by the key;
 //  - few: up to 32,768 distinct keys, in one table in cache;
 //  - many: mixed keys scattered over partitions, each compacted to its
 //    distinct keys when the policy says so and counted on its own at the
@@ -58,14 +59,15 @@ class DiagonalTally {
   static constexpr unsigned kHugeTableBits = 15;
 
   // Adds keys to the table until it is full; returns the keys not added.
-  std::span<const std::int32_t> add_to_table(std::span<const std::int32_t> keys, KeyRange range);
+  std::span<const std::int32_t> add_to_table(std::span<const std::int32_t> keys, const KeyRange& range);
   void add_to_partitions(std::span<const std::int32_t> keys);
   // Adds a key seen `count` times in the current stage, few or many.
   void add_counted(std::int32_t key, std::uint32_t count);
   // Doubles the full table; false at its largest size, or when a probe
   // would run too long in the larger one.
   bool grow_table();
-  void leave_narrow();
+  // Moves the case on from the narrow array, which refused keys in `range`.
+  void leave_narrow(const KeyRange& range);
   void leave_table();
   void move_to_partitions();
   void compact(std::size_t partition);
@@ -75,8 +77,7 @@ class DiagonalTally {
   Stage stage_ = Stage::narrow;
   bool narrow_closed_ = false;  // this case's keys left the narrow array, or never can enter it
   std::uint64_t keys_ = 0;      // keys added in this case
-  std::int32_t low_ = 0;        // the range of the keys in the table
-  std::int32_t high_ = 0;
+  KeyRange seen_{};             // the range of the keys in the table
   RangeCounts narrow_;
   CountingTable table_;
   Partitions partitions_;

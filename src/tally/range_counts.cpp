@@ -1,6 +1,7 @@
 #include "tally/range_counts.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace diagonal_picks {
 namespace {
@@ -16,39 +17,82 @@ constexpr unsigned kFirstCarriedBits = 14;
 
 RangeCounts::RangeCounts(std::uint64_t slot_factor) : carried_(kFirstCarriedBits, slot_factor) {}
 
-bool RangeCounts::dense_enough(std::int32_t low, std::int32_t high, std::uint64_t keys) {
-  return fits_window(low, high) && values_spanned(low, high) <= kSpanPerKey * keys;
+bool RangeCounts::dense_enough(const KeyRange& range, unsigned stride, std::uint64_t keys) {
+  const std::uint64_t slots = slots_spanned(range, stride);
+  return slots <= kWindow && slots <= kSpanPerKey * keys;
 }
 
-bool RangeCounts::start(std::int32_t low, std::int32_t high, std::uint64_t keys) {
-  if (!dense_enough(low, high, keys)) return false;
+std::int64_t RangeCounts::centred_base(const KeyRange& range, unsigned stride) {
+  // Centred on the range, so that later keys may fall on either side, but
+  // with no slot below the least key or, while there is room below, above
+  // the greatest one.
+  const std::int64_t room_below = (std::int64_t{range.low} - INT32_MIN) >> stride;
+  const std::int64_t room_above = (std::int64_t{INT32_MAX} - range.low) >> stride;
+  const auto centred = static_cast<std::int64_t>(kWindow - slots_spanned(range, stride)) / 2;
+  const auto window = static_cast<std::int64_t>(kWindow);
+  const std::int64_t below = std::min(room_below, std::max(centred, window - 1 - room_above));
+  return std::int64_t{range.low} - below * (std::int64_t{1} << stride);
+}
+
+bool RangeCounts::start(const KeyRange& range, std::uint64_t keys) {
+  if (!dense_enough(range, keys)) return false;
   counts_.resize(kWindow);
-  // Centred on the first keys, so that later ones may fall on either side.
-  const auto slack = static_cast<std::int64_t>(kWindow - values_spanned(low, high));
-  base_ = std::clamp<std::int64_t>(std::int64_t{low} - slack / 2, INT32_MIN, std::int64_t{INT32_MAX} - kWindow + 1);
-  set_span(low, high);
+  stride_ = stride_bits(range);
+  base_ = centred_base(range, stride_);
+  set_span(range);
   keys_ = keys;
   return true;
 }
 
-void RangeCounts::set_span(std::int32_t low, std::int32_t high) {
-  low_ = low;
-  high_ = high;
-  counts_.prefer_huge_pages(values_spanned(low, high) >= kHugePagesSpan);
+void RangeCounts::set_span(const KeyRange& range) {
+  spanned_ = range;
+  counts_.prefer_huge_pages(slots_spanned(range, stride_) >= kHugePagesSpan);
 }
 
-bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
+bool RangeCounts::reach(const KeyRange& range, unsigned stride) {
+  const std::int64_t base = stride < stride_ ? centred_base(range, stride) : base_;
+  if (range.low < base || ((std::int64_t{range.high} - base) >> stride) >= static_cast<std::int64_t>(kWindow)) {
+    return false;
+  }
+  const std::span<std::uint8_t> old = spanned();
+  const std::size_t first = offset(spanned_.low);
+  const std::int64_t moved_by = (base_ - base) >> stride;  // exact: both bases lie on the finer grid
+  const unsigned finer = stride_ - stride;
+  base_ = base;
+  stride_ = stride;
+  set_span(range);
+  if (finer == 0) return true;
+  // On the finer grid, slot i of the old one is slot (i << finer) + moved_by:
+  // the lower counts may move down, the higher ones move up. Those that move
+  // down go first, from the bottom up, then the others from the top down, so
+  // that none lands on a count not yet moved.
+  const auto destination = [&](std::size_t at) {
+    return static_cast<std::size_t>(static_cast<std::int64_t>((first + at) << finer) + moved_by);
+  };
+  const auto move = [&](std::size_t at) {
+    const std::uint8_t count = old[at];
+    old[at] = 0;
+    counts_[destination(at)] = count;
+  };
+  std::size_t up = 0;
+  for (; up < old.size() && destination(up) < first + up; ++up) move(up);
+  for (std::size_t at = old.size(); at-- > up;) move(at);
+  return true;
+}
+
+bool RangeCounts::add(std::span<const std::int32_t> keys, const KeyRange& range) {
   if (keys.empty()) return true;
   if (carried_.size() + refused_.size() + keys.size() > kMostCarried) return false;
-  std::int32_t low = range.low;
-  std::int32_t high = range.high;
   if (empty()) {
-    if (values_spanned(low, high) > kStartSpanPerKey * keys.size() || !start(low, high, keys.size())) return false;
+    if (slots_spanned(range, stride_bits(range)) > kStartSpanPerKey * keys.size() || !start(range, keys.size())) {
+      return false;
+    }
   } else {
-    low = std::min(low, low_);
-    high = std::max(high, high_);
-    if (low < base_ || high - base_ >= kWindow || !dense_enough(low, high, keys_ + keys.size())) return false;
-    set_span(low, high);
+    // Keys off the grid so far make it finer; keys that show a coarser one
+    // leave it as it is.
+    const KeyRange spanned = merged(spanned_, range);
+    const unsigned stride = std::min(stride_bits(spanned), stride_);
+    if (!dense_enough(spanned, stride, keys_ + keys.size()) || !reach(spanned, stride)) return false;
     keys_ += keys.size();
   }
   // One key throughout (points on one diagonal), counted at once: each
@@ -61,12 +105,21 @@ bool RangeCounts::add(std::span<const std::int32_t> keys, KeyRange range) {
   // own branch no longer competes with the carries' (4,001 keys in cache:
   // 0.70 against 0.90 ns per key).
   std::uint8_t* const counts = counts_.data();
-  const std::int64_t base = base_;
+  const auto base = static_cast<std::uint32_t>(base_);
+  const auto count_all = [&](auto stride) {
 #pragma GCC unroll 4
-  for (const std::int32_t key : keys) {
-    if (++counts[static_cast<std::size_t>(std::int64_t{key} - base)] == 0) [[unlikely]] {
-      carry(key, 1);
+    for (const std::int32_t key : keys) {
+      if (++counts[(static_cast<std::uint32_t>(key) - base) >> stride] == 0) [[unlikely]] {
+        carry(key, 1);
+      }
     }
+  };
+  // Keys on no coarser grid, the usual case, spare the shift (within
+  // ±2,000: 0.49 against 0.54 ns per key).
+  if (stride_ == 0) {
+    count_all(std::integral_constant<unsigned, 0>{});
+  } else {
+    count_all(stride_);
   }
   return true;
 }

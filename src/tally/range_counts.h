@@ -12,11 +12,14 @@
 namespace diagonal_picks {
 
 // Counts keys that lie close together in a plain array of counts indexed by
-// the key: no hashing, no probing. It takes keys while all of a case's keys
-// lie in one window of kWindow values and the range they span is dense
-// enough: at most kSpanPerKey values per key counted. Summing and clearing
-// cost the range spanned, so that bound keeps them within a pass over a few
-// cache lines per key, whatever keys are chosen.
+// the key: no hashing, no probing. Keys whose differences are all
+// multiples of 2^k (coordinates on a coarser grid) count as close as their
+// steps allow: the array's slots are then 2^k keys apart, its stride. It
+// takes keys while all of a case's keys lie in one window of kWindow
+// slots and the slots they span are dense enough: at most kSpanPerKey
+// slots per key counted. Summing and clearing cost the slots spanned, so
+// that bound keeps them within a pass over a few cache lines per key,
+// whatever keys are chosen.
 //
 // A count is one byte, so that 4 MiB span the keys of coordinates within
 // about ±10^6. A count that passes 255 carries its 256s to a table of its
@@ -24,14 +27,14 @@ namespace diagonal_picks {
 // than that are ever seen 256 times.
 //
 // The array is mapped once; pages of it that a case touched are zeroed and
-// kept for the next case. Where a case's keys span kHugePagesSpan values or
+// kept for the next case. Where a case's keys span kHugePagesSpan slots or
 // more, the pages it touches from then on are huge ones (see PageArray):
 // each fresh small page costs a fault, about 10 us on a virtual machine,
 // and such a span touches hundreds. Smaller spans keep small pages, so that
 // a case of a few close keys costs a page, not 2 MiB.
 class RangeCounts {
  public:
-  static constexpr std::uint32_t kWindow = std::uint32_t{1} << 22;
+  static constexpr std::uint64_t kWindow = std::uint64_t{1} << 22;
   static constexpr std::uint64_t kSpanPerKey = 128;
   // The first keys of a case span at most kStartSpanPerKey values each:
   // so few keys, sparser, cost less in the table than a pass over their
@@ -48,26 +51,28 @@ class RangeCounts {
   // `slot_factor` seeds the carries' table (see CountingTable).
   explicit RangeCounts(std::uint64_t slot_factor);
 
-  // Whether keys spanning [low, high] fit in the window: if not, no more
-  // keys can make them count here.
-  static bool fits_window(std::int32_t low, std::int32_t high) {
-    return std::int64_t{high} - low < std::int64_t{kWindow};
+  // Whether keys spanning `range` fit in the window: if not, no more keys
+  // can make them count here.
+  static bool fits_window(const KeyRange& range) { return slots_spanned(range, stride_bits(range)) <= kWindow; }
+  // Whether keys spanning `range`, with `keys` keys counted in all, are
+  // close enough together to count here, in slots `stride` bits apart.
+  static bool dense_enough(const KeyRange& range, unsigned stride, std::uint64_t keys);
+  static bool dense_enough(const KeyRange& range, std::uint64_t keys) {
+    return dense_enough(range, stride_bits(range), keys);
   }
-  // Whether keys spanning [low, high], with `keys` keys counted in all,
-  // are close enough together to count here.
-  static bool dense_enough(std::int32_t low, std::int32_t high, std::uint64_t keys);
 
   bool empty() const { return keys_ == 0; }
 
   // Counts the keys, which lie in `range`, if with them the case's keys
   // stay dense enough and in the window, which the first keys place (if
-  // they span at most kStartSpanPerKey values each), and
-  // no more than kMostCarried keys may then have carried; otherwise counts
-  // none and returns false.
-  bool add(std::span<const std::int32_t> keys, KeyRange range);
+  // they span at most kStartSpanPerKey slots each), and no more than
+  // kMostCarried keys may then have carried; otherwise counts none and
+  // returns false. Keys that break the stride so far make it finer, and
+  // the counts move to their new slots, if the keys still fit.
+  bool add(std::span<const std::int32_t> keys, const KeyRange& range);
 
-  // Adds `count` to `key`, which must lie in [low, high] of a range that
-  // was accepted by start() or add().
+  // Adds `count` to `key`, which must lie in a range that start() or add()
+  // accepted.
   void add(std::int32_t key, std::uint32_t count) {
     std::uint8_t& low_byte = counts_[offset(key)];
     const std::uint32_t total = low_byte + count;  // modulo 2^32, as every count
@@ -75,9 +80,9 @@ class RangeCounts {
     if (total > UINT8_MAX) carry(key, total >> 8);
   }
 
-  // Places the window around [low, high], before adding counted keys in it.
+  // Places the window around `range`, before adding counted keys in it.
   // Returns false when those keys are not dense_enough().
-  bool start(std::int32_t low, std::int32_t high, std::uint64_t keys);
+  bool start(const KeyRange& range, std::uint64_t keys);
 
   // Calls visit(key, count) once for each key counted, count > 0, and
   // leaves the array empty.
@@ -99,22 +104,32 @@ class RangeCounts {
   std::uint64_t sum_and_clear();
 
  private:
-  // How many key values [low, high] holds, low <= high.
-  static std::uint64_t values_spanned(std::int32_t low, std::int32_t high) {
-    return static_cast<std::uint64_t>(std::int64_t{high} - low + 1);
+  // How many slots keys spanning `range` take, `stride` bits apart.
+  static std::uint64_t slots_spanned(const KeyRange& range, unsigned stride) {
+    return static_cast<std::uint64_t>((std::int64_t{range.high} - range.low) >> stride) + 1;
   }
-  std::size_t offset(std::int32_t key) const { return static_cast<std::size_t>(std::int64_t{key} - base_); }
+  // The base that centres the window on `range`, with slots `stride` bits
+  // apart, within the 32-bit keys.
+  static std::int64_t centred_base(const KeyRange& range, unsigned stride);
+  std::size_t offset(std::int32_t key) const {
+    return (static_cast<std::uint32_t>(key) - static_cast<std::uint32_t>(base_)) >> stride_;
+  }
   std::int32_t key_at(const std::uint8_t& count) const {
-    return static_cast<std::int32_t>(base_ + (&count - counts_.data()));
+    const auto index = static_cast<std::int64_t>(&count - counts_.data());
+    return static_cast<std::int32_t>(base_ + index * (std::int64_t{1} << stride_));
   }
   // The counts of the range spanned; none while empty.
   std::span<std::uint8_t> spanned() {
     if (empty()) return {};
-    return counts_.span().subspan(offset(low_), offset(high_) - offset(low_) + 1);
+    return counts_.span().subspan(offset(spanned_.low), offset(spanned_.high) - offset(spanned_.low) + 1);
   }
 
+  // Makes the window hold keys spanning `range`, those counted so far
+  // among them, in slots `stride` bits apart, no more than now; false if
+  // it cannot.
+  bool reach(const KeyRange& range, unsigned stride);
   // Sets the range spanned, and the pages that suit it.
-  void set_span(std::int32_t low, std::int32_t high);
+  void set_span(const KeyRange& range);
   // Adds `carries` 256s to the key's count. Out of line: rare.
   void carry(std::int32_t key, std::uint32_t carries);
   // Calls visit(key, count) with the whole count, modulo 2^32, of each key
@@ -136,9 +151,9 @@ class RangeCounts {
   void merge_refused();
 
   PageArray<std::uint8_t> counts_;  // kWindow counts, once a case used them
-  std::int64_t base_ = 0;           // the key counted at counts_[0]
-  std::int32_t low_ = 0;            // the range spanned, while keys_ > 0
-  std::int32_t high_ = 0;
+  std::int64_t base_ = 0;           // the key counted at counts_[0], in the 32-bit keys
+  unsigned stride_ = 0;             // counts_[i] counts key base_ + (i << stride_)
+  KeyRange spanned_{};              // the keys counted, while keys_ > 0
   std::uint64_t keys_ = 0;
   // The 256s of each count that carried; those of a key whose probe ran
   // too long (keys chosen to collide under a known seed) go to refused_.
