@@ -54,18 +54,20 @@ bool RangeCounts::reach(const KeyRange& range, unsigned stride) {
   if (range.low < base || ((std::int64_t{range.high} - base) >> stride) >= static_cast<std::int64_t>(kWindow)) {
     return false;
   }
-  const std::span<std::uint8_t> old = spanned();
-  const std::size_t first = offset(spanned_.low);
-  const std::int64_t moved_by = (base_ - base) >> stride;  // exact: both bases lie on the finer grid
-  const unsigned finer = stride_ - stride;
-  base_ = base;
-  stride_ = stride;
+  if (stride < stride_) move_to_finer_grid(base, stride);
   set_span(range);
-  if (finer == 0) return true;
+  return true;
+}
+
+void RangeCounts::move_to_finer_grid(std::int64_t base, unsigned stride) {
   // On the finer grid, slot i of the old one is slot (i << finer) + moved_by:
   // the lower counts may move down, the higher ones move up. Those that move
   // down go first, from the bottom up, then the others from the top down, so
   // that none lands on a count not yet moved.
+  const std::span<std::uint8_t> old = spanned();
+  const std::size_t first = offset(spanned_.low);
+  const std::int64_t moved_by = (base_ - base) >> stride;  // exact: both bases lie on the finer grid
+  const unsigned finer = stride_ - stride;
   const auto destination = [&](std::size_t at) {
     return static_cast<std::size_t>(static_cast<std::int64_t>((first + at) << finer) + moved_by);
   };
@@ -77,7 +79,8 @@ bool RangeCounts::reach(const KeyRange& range, unsigned stride) {
   std::size_t up = 0;
   for (; up < old.size() && destination(up) < first + up; ++up) move(up);
   for (std::size_t at = old.size(); at-- > up;) move(at);
-  return true;
+  base_ = base;
+  stride_ = stride;
 }
 
 bool RangeCounts::add(std::span<const std::int32_t> keys, const KeyRange& range) {

@@ -128,6 +128,9 @@ class RangeCounts {
   // among them, in slots `stride` bits apart, no more than now; false if
   // it cannot.
   bool reach(const KeyRange& range, unsigned stride);
+  // Moves every count to its slot on the finer grid of `stride` bits from
+  // `base`, a base on it that leaves every key counted in the window.
+  void move_to_finer_grid(std::int64_t base, unsigned stride);
   // Sets the range spanned, and the pages that suit it.
   void set_span(const KeyRange& range);
   // Adds `carries` 256s to the key's count. Out of line: rare.
