@@ -46,11 +46,36 @@ TEST_P(EveryBatchKernel, FindsTheRangeWhereverItsEndsLie) {
         std::vector<std::int32_t> with = keys;
         with[at] = extreme;
         const auto [low, high] = std::minmax_element(with.begin(), with.end());
+        std::uint32_t varying = 0;
+        for (const std::int32_t key : with) varying |= static_cast<std::uint32_t>(key ^ with[0]);
         KeyRange range{};
         GetParam().range(with.data(), count, range);
         ASSERT_EQ(range.low, *low) << count << " keys, extreme at " << at;
         ASSERT_EQ(range.high, *high) << count << " keys, extreme at " << at;
+        ASSERT_EQ(range.varying, varying) << count << " keys, extreme at " << at;
       }
+    }
+  }
+}
+
+// Keys on a grid of steps 2^k, off its multiples, share their low k bits;
+// keys all equal show no grid.
+TEST_P(EveryBatchKernel, FindsTheGridTheKeysLieOn) {
+  for (const unsigned bits : {0U, 1U, 11U, 31U}) {
+    for (std::size_t count = 2; count <= 40; ++count) {
+      std::vector<std::int32_t> keys(count);  // the steps 0 to count - 1 in a scattered order
+      for (std::size_t i = 0; i < count; ++i) {
+        keys[i] = static_cast<std::int32_t>(5 + (static_cast<std::uint32_t>(i * 41 % count) << bits));
+      }
+      KeyRange range{};
+      GetParam().range(keys.data(), count, range);
+      ASSERT_EQ(stride_bits(range), bits) << count << " keys";
+      // A batch of its own, or of one key, on another: the grid of both.
+      KeyRange other{};
+      GetParam().range(keys.data(), 1, other);
+      EXPECT_EQ(stride_bits(other), 0U);
+      other.low = other.high = range.low + (1 << 3);
+      EXPECT_EQ(stride_bits(merged(range, other)), std::min(bits, 3U)) << count << " keys";
     }
   }
 }
