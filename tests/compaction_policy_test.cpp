@@ -105,10 +105,10 @@ TEST(CompactionPolicy, OverBudgetCompactsThePartitionsThatTookInMost) {
   EXPECT_TRUE(policy.should_compact(2, 2000 + larger_share, total));
 }
 
-// Keys chosen to share their home slot in the sample's table flood it, and
-// the estimate is lost: each partition is then compacted when it doubles,
-// whatever the budget, so memory still follows the distinct keys.
-TEST(CompactionPolicy, CompactsAtEachDoublingOnceTheSampleIsLost) {
+// Keys chosen to share their home slot in the sample's table crowd it, and
+// its size is only a bound: each partition is then compacted when it
+// doubles, whatever the budget, so memory still follows the distinct keys.
+TEST(CompactionPolicy, CompactsAtEachDoublingWhileTheSampleIsCrowded) {
   CompactionPolicy policy(kFactor);
   const auto home_bits = [](std::uint32_t key) { return (key * kFactor) >> (64 - 14); };
   std::vector<std::uint32_t> flood;  // sampled values with one home slot at every table size

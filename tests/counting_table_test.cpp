@@ -1,5 +1,5 @@
-// The in-cache counting table against an ordered map, and its refusal of
-// keys chosen to share a home slot.
+// The in-cache counting table against an ordered map, and the keys it holds
+// beside its slots when they are chosen to share a home slot.
 
 #include "tally/counting_table.h"
 
@@ -17,12 +17,15 @@ namespace {
 
 constexpr std::uint64_t kFactor = 0x9E3779B97F4A7C15U;
 
-std::map<std::uint32_t, std::uint64_t> contents(const CountingTable& table) {
+// Drains the table; each key must come once, with a count.
+std::map<std::uint32_t, std::uint64_t> drained(CountingTable& table) {
   std::map<std::uint32_t, std::uint64_t> counts;
-  table.for_each([&](const CountedKey& counted) {
+  table.drain([&](const CountedKey& counted) {
     EXPECT_NE(counted.count, 0U);
-    counts[counted.key] += counted.count;
+    EXPECT_TRUE(counts.emplace(counted.key, counted.count).second) << "key " << counted.key << " came twice";
   });
+  EXPECT_EQ(table.size(), 0U);
+  EXPECT_FALSE(table.crowded());
   return counts;
 }
 
@@ -42,26 +45,28 @@ void count_like_a_map_through_growth_and_resets(CountingTable& table) {
   for (const std::size_t distinct : {1U, 3U, 100U, 5000U, 40000U}) {
     const std::vector<std::uint32_t> keys = reference::random_mixed_keys(3 * distinct + 7, distinct, 17);
     std::map<std::uint32_t, std::uint64_t> expected;
-    table.reset(6);
-    for (const std::uint32_t key : keys) {
-      const auto count = static_cast<std::uint32_t>(random() % 3 + 1);
-      expected[key] += count;
-      ASSERT_TRUE(table.add(key, count));
-      if (4 * table.size() > table.slot_count()) {
-        ASSERT_TRUE(table.grow());
+    const auto fill = [&] {
+      table.reset(6);
+      for (const std::uint32_t key : keys) {
+        const auto count = static_cast<std::uint32_t>(random() % 3 + 1);
+        expected[key] += count;
+        table.add(key, count);
+        if (4 * table.size() > table.slot_count()) table.grow();
       }
-    }
-    EXPECT_EQ(table.size(), expected.size());
-    EXPECT_EQ(contents(table), expected);
+      EXPECT_EQ(table.size(), expected.size());
+    };
+    fill();
+    EXPECT_EQ(drained(table), expected);
+    expected.clear();
+    fill();
     EXPECT_EQ(table.sum_and_clear(), reference::sum_of_squares(expected));
-    EXPECT_EQ(table.size(), 0U);
-    EXPECT_TRUE(contents(table).empty());
+    EXPECT_TRUE(drained(table).empty());
   }
   // A reset empties a table that still holds keys: nothing of them is left.
-  for (std::uint32_t key = 0; key < 1000; ++key) ASSERT_TRUE(table.add(key, 1));
+  for (std::uint32_t key = 0; key < 1000; ++key) table.add(key, 1);
   table.reset(6);
-  EXPECT_TRUE(table.add(7, 1));
-  EXPECT_EQ(contents(table), (std::map<std::uint32_t, std::uint64_t>{{7, 1}}));
+  table.add(7, 1);
+  EXPECT_EQ(drained(table), (std::map<std::uint32_t, std::uint64_t>{{7, 1}}));
 }
 
 TEST(CountingTable, CountsLikeAMapThroughGrowthAndResets) {
@@ -79,10 +84,8 @@ TEST(CountingTable, ReleasesThePagesItGrew) {
     CountingTable table(6, kFactor, huge_pages_bits);
     EXPECT_FALSE(table.holds_memory_beyond(6));
     for (std::uint32_t key = 0; key < 1000; ++key) {
-      ASSERT_TRUE(table.add(key, 1));
-      if (4 * table.size() > table.slot_count()) {
-        ASSERT_TRUE(table.grow());
-      }
+      table.add(key, 1);
+      if (4 * table.size() > table.slot_count()) table.grow();
     }
     table.reset(6);
     EXPECT_TRUE(table.holds_memory_beyond(6));
@@ -90,7 +93,7 @@ TEST(CountingTable, ReleasesThePagesItGrew) {
     EXPECT_EQ(table.holds_memory_beyond(12), huge_pages_bits == 10);
     table.release(6);
     EXPECT_FALSE(table.holds_memory_beyond(6));
-    EXPECT_TRUE(table.add(5, 2));
+    table.add(5, 2);
     EXPECT_EQ(table.sum_and_clear(), 4U);
   }
 }
@@ -104,46 +107,59 @@ TEST(CountingTable, DrainsToAnEmptyTable) {
     std::map<std::uint32_t, std::uint64_t> expected;
     for (const std::uint32_t key : keys) {
       ++expected[key];
-      ASSERT_TRUE(table.add(key, 1));
+      table.add(key, 1);
     }
-    std::map<std::uint32_t, std::uint64_t> drained;
-    table.drain([&](const CountedKey& counted) { drained[counted.key] += counted.count; });
-    EXPECT_EQ(drained, expected);
-    EXPECT_EQ(table.size(), 0U);
+    EXPECT_EQ(drained(table), expected);
     EXPECT_EQ(table.bits(), 12U);
-    EXPECT_TRUE(contents(table).empty());
+    EXPECT_TRUE(drained(table).empty());
   }
 }
 
-TEST(CountingTable, AddsEachUntilFullOrRefused) {
+TEST(CountingTable, AddsEachUntilFull) {
   CountingTable table(8, kFactor);
   const std::vector<std::uint32_t> keys = {1, 2, 2, 3, 4, 5, 6};
   const auto one = [](std::uint32_t key) { return CountedKey{key, 1}; };
   // Stops once the table holds 3 keys: the fourth distinct key is not added.
   EXPECT_EQ(table.add_each(std::span<const std::uint32_t>(keys), one, 3), 4U);
-  EXPECT_EQ(contents(table), (std::map<std::uint32_t, std::uint64_t>{{1, 1}, {2, 2}, {3, 1}}));
-  table.release(8);
+  EXPECT_EQ(drained(table), (std::map<std::uint32_t, std::uint64_t>{{1, 1}, {2, 2}, {3, 1}}));
   EXPECT_EQ(table.add_each(std::span<const std::uint32_t>(keys), one), keys.size());
   EXPECT_EQ(table.sum_and_clear(), 1U + 4U + 1U + 1U + 1U + 1U);
 }
 
-TEST(CountingTable, RefusesKeysBeyondTheProbeLimitAndStaysExact) {
+// Keys past the probe limit are held beside the slots, through the merges
+// of that list as it doubles and through a growth, and each key is counted
+// in one place only: the slots or beside them.
+TEST(CountingTable, HoldsKeysBeyondTheProbeLimitBesideTheSlots) {
   constexpr unsigned kBits = 10;
-  const std::vector<std::uint32_t> keys = keys_sharing_a_home(kBits, CountingTable::kMaxProbe + 5);
+  constexpr std::size_t kBeside = 300;
+  const std::vector<std::uint32_t> keys = keys_sharing_a_home(kBits, CountingTable::kMaxProbe + kBeside);
   CountingTable table(kBits, kFactor);
   std::map<std::uint32_t, std::uint64_t> expected;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const bool added = table.add(keys[i], 2);
-    ASSERT_EQ(added, i < CountingTable::kMaxProbe) << i;
-    if (added) expected[keys[i]] += 2;
+  const auto add = [&](std::uint32_t key, std::uint32_t count) {
+    table.add(key, count);
+    expected[key] += count;
+  };
+  for (const std::uint32_t key : keys) add(key, 2);
+  EXPECT_TRUE(table.crowded());
+  EXPECT_EQ(table.size(), keys.size());
+  // Keys in the slots are still found there, at any depth of the run.
+  add(keys.front(), 1);
+  add(keys[CountingTable::kMaxProbe - 1], 1);
+  EXPECT_EQ(table.size(), keys.size());
+  // Keys beside come again, several times each, and with large counts.
+  for (int round = 0; round < 3; ++round) {
+    for (std::size_t i = CountingTable::kMaxProbe; i < keys.size(); i += 7) add(keys[i], 1U << 30);
   }
-  // Keys already in are still found, at any depth of the run.
-  EXPECT_TRUE(table.add(keys.front(), 1));
-  EXPECT_TRUE(table.add(keys[CountingTable::kMaxProbe - 1], 1));
-  expected[keys.front()] += 1;
-  expected[keys[CountingTable::kMaxProbe - 1]] += 1;
-  EXPECT_EQ(contents(table), expected);
-  EXPECT_EQ(table.size(), CountingTable::kMaxProbe);
+  EXPECT_EQ(drained(table), expected);
+
+  for (const auto& [key, count] : expected) table.add(key, static_cast<std::uint32_t>(count));
+  table.grow();  // they share a home in half the slots of the larger table
+  EXPECT_TRUE(table.crowded());
+  EXPECT_EQ(table.size(), keys.size());
+  add(keys.back(), 5);
+  EXPECT_EQ(table.sum_and_clear(), reference::sum_of_squares(expected));
+  table.reset(kBits);
+  EXPECT_FALSE(table.crowded());
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The partitions and the counting of one partition, against an ordered map:
 // every key reaches its partition's words across line and chunk sizes, and
 // a partition counted and written back holds the same counts, whether
-// counted in one table, split into buckets, or sorted because the table
-// refused keys.
+// counted in one table or split into buckets, and whatever keys crowd the
+// table.
 
 #include "tally/partitions.h"
 
@@ -236,7 +236,7 @@ TEST(PartitionCounter, ForgetsEveryMarkWhenTheSumsWrap) {
   EXPECT_EQ(sum_keys(1), PartitionCounter::kMinBitmapWords);  // sum 1 again
 }
 
-TEST(PartitionCounter, SortsTheKeysATableRefuses) {
+TEST(PartitionCounter, CountsKeysThatCollideInItsTable) {
   // Keys that share one home slot in the table a 100-word partition gets
   // (at least 64 slots, at most a quarter full: 512).
   constexpr unsigned kTableBits = 9;

@@ -217,9 +217,9 @@ TEST(RangeCounts, CarriesCountsThatPassAByte) {
 }
 
 // A factor of 1 sends every small key to the table's first slot, as keys
-// chosen to collide under a known seed would: past 64 keys the table
-// refuses them, and the refused carries are merged by key instead.
-TEST(RangeCounts, CountsCarriesThatTheTableRefuses) {
+// chosen to collide under a known seed would: past 64 keys the table holds
+// their carries beside its slots.
+TEST(RangeCounts, CountsCarriesOfKeysThatCollideInTheirTable) {
   RangeCounts counts(1);
   std::map<std::int32_t, std::uint64_t> expected;
   ASSERT_TRUE(counts.start(every_key(0, 299), 300));

@@ -45,8 +45,10 @@ CompactionPolicy::CompactionPolicy(std::uint64_t slot_factor)
 bool CompactionPolicy::should_compact(std::size_t partition, std::size_t words, std::size_t total_words) const {
   const std::size_t held = compacted_words_[partition];
   const std::size_t taken_in = words - std::min(words, held);
-  // Without an estimate to trust, compact each time a partition doubles.
-  if (sample_lost_) return taken_in >= std::max(kMinCompactionWords, held);
+  // Without an estimate to trust (keys chosen to collide under a known seed
+  // crowd the sample's table, whose size is then only a bound), compact
+  // each time a partition doubles.
+  if (sample_.crowded()) return taken_in >= std::max(kMinCompactionWords, held);
   if (total_words <= budget_words()) return false;
   // Past the budget, compact the partition that grows once it took in its
   // share of all the words taken in since the partitions' last compactions,
@@ -64,21 +66,19 @@ void CompactionPolicy::compacted(std::size_t partition, std::size_t words) {
 }
 
 void CompactionPolicy::sample(std::uint32_t mixed) {
-  if (!sample_.add(mixed, 1)) {
-    sample_lost_ = true;
-    sample_mask_ = UINT32_MAX;  // stop sampling; only key 0 is still looked at
+  sample_.add(mixed, 1);
+  if (4 * sample_.size() <= sample_.slot_count()) return;
+  if (sample_.bits() < kMaxSampleTableBits) {
+    sample_.grow();
     return;
   }
-  if (4 * sample_.size() <= sample_.slot_count()) return;
-  if (sample_.bits() < kMaxSampleTableBits && sample_.grow()) return;
   // Thin the sample: keep only the values with one more zero bit.
   sample_mask_ = sample_mask_ << 1 | 1;
   std::vector<std::uint32_t> kept;
-  sample_.for_each([&](const CountedKey& entry) {
+  sample_.drain([&](const CountedKey& entry) {
     if ((entry.key & sample_mask_) == 0) kept.push_back(entry.key);
   });
-  sample_.reset(sample_.bits());
-  for (const std::uint32_t key : kept) sample_lost_ = !sample_.add(key, 1) || sample_lost_;
+  for (const std::uint32_t key : kept) sample_.add(key, 1);
 }
 
 std::uint64_t CompactionPolicy::budget_words() const {
@@ -102,7 +102,6 @@ void CompactionPolicy::clear() {
   compacted_total_ = 0;
   sample_.reset(kFirstSampleTableBits);
   sample_mask_ = (1U << kFirstSampleBits) - 1;
-  sample_lost_ = false;
 }
 
 }  // namespace diagonal_picks

@@ -73,7 +73,6 @@ class CompactionPolicy {
   std::size_t compacted_total_ = 0;                                     // their sum
   CountingTable sample_;
   std::uint32_t sample_mask_;
-  bool sample_lost_ = false;  // keys chosen to collide flooded the sample's table
 };
 
 }  // namespace diagonal_picks

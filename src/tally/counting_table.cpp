@@ -20,33 +20,47 @@ void CountingTable::set_slots(unsigned bits) {
   slots_.resize(std::size_t{1} << bits);
   used_.resize(slots_.size());
   mask_ = slots_.size() - 1;
-  size_ = 0;
+  filled_ = 0;
   bits_ = bits;
   shift_ = 64 - bits;
 }
 
-bool CountingTable::grow() {
+void CountingTable::grow() {
   // The keys move out and back in: the slots keep their pages, and only
   // the added half of them is fresh. A new table for each growth touched
   // every page anew, at up to 10 us each on a virtual machine. Draining
   // them empties the slots in the same pass.
   moving_.clear();
   drain([this](const CountedKey& entry) { moving_.push_back(entry); });
-  const auto move_in = [this](unsigned bits) {
-    reset(bits);
-    const std::span<const CountedKey> keys(moving_);
-    return add_each(keys, [](const CountedKey& entry) { return entry; }) == keys.size();
-  };
-  if (move_in(bits_ + 1)) return true;
-  // Added in the order they first came, the keys take the slots they had.
-  move_in(bits_ - 1);
-  return false;
+  reset(bits_ + 1);
+  add_each(std::span<const CountedKey>(moving_), [](const CountedKey& entry) { return entry; });
+}
+
+void CountingTable::hold_beside(CountedKey counted) {
+  beside_.push_back(counted);
+  // Merged as it doubles, so that it holds about one entry per key.
+  if (beside_.size() >= 2 * merged_beside_ + 64) merge_beside();
+}
+
+void CountingTable::merge_beside() {
+  std::ranges::sort(beside_, {}, &CountedKey::key);
+  std::size_t kept = 0;
+  for (const CountedKey& entry : beside_) {
+    if (kept != 0 && beside_[kept - 1].key == entry.key) {
+      beside_[kept - 1].count += entry.count;
+    } else {
+      beside_[kept++] = entry;
+    }
+  }
+  beside_.resize(kept);
+  merged_beside_ = kept;
 }
 
 void CountingTable::release(unsigned bits) {
   drain([](const CountedKey&) {});
   slots_ = {};
   used_ = {};
+  beside_ = {};
   moving_ = {};
   set_slots(bits);
 }

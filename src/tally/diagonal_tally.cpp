@@ -49,7 +49,7 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
     // not be taken again.
     narrow_closed_ = !RangeCounts::fits_window(seen_);
   }
-  while (!keys.empty()) {
+  while (true) {
     // Until the table is a quarter full: past that, enough keys miss their
     // home slot that the probes cost more than a larger table.
     const std::size_t room = table_.slot_count() / 4 + 1;
@@ -59,20 +59,25 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
           return CountedKey{static_cast<std::uint32_t>(key), 1};
         },
         room));
-    if (table_.size() < room) {
-      if (keys.empty()) break;
-      move_to_partitions();  // a probe ran too long
+    // Keys that crowd the table (chosen to collide under a known seed) cost
+    // a long probe each time they come: mixed, they spread over partitions.
+    if (table_.crowded()) {
+      move_to_partitions();
       return keys;
     }
+    if (keys.empty()) return {};
     if (!grow_table()) {
       leave_table();
       return keys;
     }
   }
-  return {};
 }
 
-bool DiagonalTally::grow_table() { return table_.bits() < kMaxTableBits && table_.grow(); }
+bool DiagonalTally::grow_table() {
+  if (table_.bits() >= kMaxTableBits) return false;
+  table_.grow();
+  return true;
+}
 
 void DiagonalTally::leave_narrow(const KeyRange& range) {
   stage_ = Stage::few;
@@ -128,12 +133,9 @@ void DiagonalTally::move_to_partitions() {
 
 void DiagonalTally::add_counted(std::int32_t key, std::uint32_t count) {
   if (stage_ == Stage::few) {
-    const bool added = table_.add(static_cast<std::uint32_t>(key), count);
-    if (added && (4 * table_.size() <= table_.slot_count() || grow_table())) {
-      return;
-    }
-    move_to_partitions();  // with the key, if the table took it
-    if (added) return;
+    table_.add(static_cast<std::uint32_t>(key), count);
+    if (4 * table_.size() > table_.slot_count() && !grow_table()) move_to_partitions();
+    return;
   }
   const std::uint32_t mixed = key_hash::mix(static_cast<std::uint32_t>(key), seed_);
   policy_.note(mixed);

@@ -63,8 +63,7 @@ class DiagonalTally {
   void add_to_partitions(std::span<const std::int32_t> keys);
   // Adds a key seen `count` times in the current stage, few or many.
   void add_counted(std::int32_t key, std::uint32_t count);
-  // Doubles the full table; false at its largest size, or when a probe
-  // would run too long in the larger one.
+  // Doubles the full table; false at its largest size.
   bool grow_table();
   // Moves the case on from the narrow array, which refused keys in `range`.
   void leave_narrow(const KeyRange& range);

@@ -148,8 +148,6 @@ std::uint64_t PartitionCounter::count(Partitions& partitions, Partitions::List& 
     if (write_back) write(partitions, partition, counted);
   };
   table_.drain(count_key);
-  // A refused key is never in the table: its probe only meets fuller slots.
-  merge_words(refused_, count_key);
   return squares;
 }
 
@@ -158,12 +156,7 @@ void PartitionCounter::count_in_table(const Partitions& partitions, const Partit
   partitions.for_each_run(list, [&](std::span<const std::uint32_t> run) { fill_table(run); });
 }
 
-void PartitionCounter::fill_table(std::span<const std::uint32_t> words) {
-  for (std::size_t at = 0; at < words.size();) {
-    at += table_.add_each(words.subspan(at), split_word);
-    if (at < words.size()) refused_.push_back(words[at++]);
-  }
-}
+void PartitionCounter::fill_table(std::span<const std::uint32_t> words) { table_.add_each(words, split_word); }
 
 std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions& partitions,
                                                                const Partitions::List& list) {
@@ -226,9 +219,6 @@ void PartitionCounter::flush_written(Partitions& partitions, std::size_t partiti
   written_size_ = 0;
 }
 
-void PartitionCounter::release_memory() {
-  table_.release(6);
-  refused_ = {};
-}
+void PartitionCounter::release_memory() { table_.release(6); }
 
 }  // namespace diagonal_picks

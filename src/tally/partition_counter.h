@@ -20,10 +20,7 @@ namespace diagonal_picks {
 // quarter full, which stays in cache. A longer one is first split by its
 // next key bits into buckets of about kBucketWords words, each counted the
 // same way. Reading frees each chunk for the writing, so counting needs no
-// more memory than the partition holds. Where a table refuses a key (keys
-// chosen to collide under a known seed), the refused words are sorted
-// instead and their equal keys merged, so no choice of keys costs more than
-// a sort.
+// more memory than the partition holds.
 class PartitionCounter {
  public:
   // Its table (1 MiB) stays in the second-level cache; 2^15 took x2^11 from
@@ -77,8 +74,9 @@ class PartitionCounter {
                       bool write_back);
   // Counts the list's words in a table of their own.
   void count_in_table(const Partitions& partitions, const Partitions::List& list);
-  // Counts words into the table, and those it refuses into refused_.
-  void fill_table(std::span<const std::uint32_t> words);
+  // Counts words into the table. Out of line: inlined into the loop over
+  // the list's chunks, the table's state no longer fit in registers.
+  [[gnu::noinline]] void fill_table(std::span<const std::uint32_t> words);
   // The sum of the squared counts of the list's words, from a bitmap of
   // their key bits: exact where no key repeats, or where every word counts
   // one. Nothing otherwise.
@@ -87,7 +85,6 @@ class PartitionCounter {
   void flush_written(Partitions& partitions, std::size_t partition);
 
   CountingTable table_;
-  std::vector<std::uint32_t> refused_;   // words the table refused
   PageArray<std::uint64_t> bitmap_;      // a bit per key of a partition, and the sum that set it
   std::uint32_t bitmap_sum_ = 0;         // the last sum's number
   std::vector<std::uint32_t> repeated_;  // words found marked in the bitmap

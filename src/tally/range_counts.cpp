@@ -85,7 +85,7 @@ void RangeCounts::move_to_finer_grid(std::int64_t base, unsigned stride) {
 
 bool RangeCounts::add(std::span<const std::int32_t> keys, const KeyRange& range) {
   if (keys.empty()) return true;
-  if (carried_.size() + refused_.size() + keys.size() > kMostCarried) return false;
+  if (carried_.size() + keys.size() > kMostCarried) return false;
   if (empty()) {
     if (slots_spanned(range, stride_bits(range)) > kStartSpanPerKey * keys.size() || !start(range, keys.size())) {
       return false;
@@ -128,30 +128,8 @@ bool RangeCounts::add(std::span<const std::int32_t> keys, const KeyRange& range)
 }
 
 void RangeCounts::carry(std::int32_t key, std::uint32_t carries) {
-  const auto unsigned_key = static_cast<std::uint32_t>(key);
-  if (carried_.add(unsigned_key, carries)) {
-    // Grown when a quarter full, but never once a key was refused: the
-    // refused key's probe then stays too long, and the key out of the table.
-    if (refused_.empty() && 4 * carried_.size() > carried_.slot_count()) carried_.grow();
-    return;
-  }
-  refused_.push_back({unsigned_key, carries});
-  // Merged as it doubles, so that it holds about one entry per key.
-  if (refused_.size() >= 2 * merged_refused_ + 64) merge_refused();
-}
-
-void RangeCounts::merge_refused() {
-  std::ranges::sort(refused_, {}, &CountedKey::key);
-  std::size_t kept = 0;
-  for (const CountedKey& entry : refused_) {
-    if (kept != 0 && refused_[kept - 1].key == entry.key) {
-      refused_[kept - 1].count += entry.count;
-    } else {
-      refused_[kept++] = entry;
-    }
-  }
-  refused_.resize(kept);
-  merged_refused_ = kept;
+  carried_.add(static_cast<std::uint32_t>(key), carries);
+  if (4 * carried_.size() > carried_.slot_count()) carried_.grow();
 }
 
 std::uint64_t RangeCounts::sum_and_clear() {

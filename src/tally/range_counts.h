@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "page_array.h"
 #include "tally/batch_kernel.h"
@@ -139,30 +138,20 @@ class RangeCounts {
   // that carried, zeroes its byte and forgets its carries.
   template <class Visit>
   void drain_carried(Visit visit) {
-    const auto take = [&](std::uint32_t key, std::uint32_t carries) {
-      std::uint8_t& low_byte = counts_[offset(static_cast<std::int32_t>(key))];
-      visit(static_cast<std::int32_t>(key), low_byte + (carries << 8));
+    carried_.drain([&](const CountedKey& entry) {
+      const auto key = static_cast<std::int32_t>(entry.key);
+      std::uint8_t& low_byte = counts_[offset(key)];
+      visit(key, low_byte + (entry.count << 8));
       low_byte = 0;
-    };
-    carried_.drain([&](const CountedKey& entry) { take(entry.key, entry.count); });
-    merge_refused();
-    for (const CountedKey& entry : refused_) take(entry.key, entry.count);
-    refused_.clear();
-    merged_refused_ = 0;
+    });
   }
-  // Sorts the carries the table refused and merges those of one key.
-  void merge_refused();
 
   PageArray<std::uint8_t> counts_;  // kWindow counts, once a case used them
   std::int64_t base_ = 0;           // the key counted at counts_[0], in the 32-bit keys
   unsigned stride_ = 0;             // counts_[i] counts key base_ + (i << stride_)
   KeyRange spanned_{};              // the keys counted, while keys_ > 0
   std::uint64_t keys_ = 0;
-  // The 256s of each count that carried; those of a key whose probe ran
-  // too long (keys chosen to collide under a known seed) go to refused_.
-  CountingTable carried_;
-  std::vector<CountedKey> refused_;
-  std::size_t merged_refused_ = 0;  // refused_'s size after its last merge
+  CountingTable carried_;  // the 256s of each count that carried
 };
 
 }  // namespace diagonal_picks
