@@ -26,23 +26,6 @@ constexpr std::size_t kMarkAhead = 16;
 
 CountedKey split_word(std::uint32_t word) { return {Partitions::key_of(word), Partitions::count_of(word)}; }
 
-// Sorts the words and calls visit(CountedKey) once per key, with the sum of
-// its words' counts; the words end empty.
-template <class Visit>
-void merge_words(std::vector<std::uint32_t>& words, Visit visit) {
-  std::sort(words.begin(), words.end());
-  for (std::size_t first = 0; first < words.size();) {
-    CountedKey counted = split_word(words[first]);
-    std::size_t next = first + 1;
-    for (; next < words.size() && Partitions::key_of(words[next]) == counted.key; ++next) {
-      counted.count += Partitions::count_of(words[next]);
-    }
-    visit(counted);
-    first = next;
-  }
-  words.clear();
-}
-
 }  // namespace
 
 PartitionCounter::PartitionCounter(std::uint64_t slot_factor) : table_(6, slot_factor) {
@@ -195,10 +178,13 @@ std::optional<std::uint64_t> PartitionCounter::sum_from_bitmap(const Partitions&
     }
   });
   // Where keys repeat, the sum follows only if every word counts one: a key
-  // seen c times was then found marked c - 1 times. Many repeats are left
-  // to the table rather than sorted.
-  if (!repeated_.empty() && (counts != list.size || repeated_.size() > list.size / 4)) return std::nullopt;
-  merge_words(repeated_, [&](const CountedKey& counted) {
+  // seen c times was then found marked c - 1 times, which the table counts.
+  // Many repeats are left to the table with the whole list instead.
+  if (repeated_.empty()) return squares;
+  if (counts != list.size || repeated_.size() > list.size / 4) return std::nullopt;
+  table_.reset(table_bits_for(repeated_.size()));
+  fill_table(repeated_);
+  table_.drain([&](const CountedKey& counted) {
     const std::uint64_t found = counted.count;  // c - 1, for a key that adds c * c
     squares += found * found + found;           // c * c less the c ones summed
   });
