@@ -241,7 +241,8 @@ TEST(ParallelReader, SurvivesAFileThatChangesSizeWhileItIsRead) {
 
 // The program's own counter, with its threads, against the exact reader,
 // from a file and from a pipe, whatever CPUs it may use: in shares of 4 KiB,
-// and in the program's own, smaller for the smaller cases.
+// and in the program's own, smaller for the smaller cases. Past a point,
+// more CPUs bring no more threads, whose shares would only cost memory.
 TEST(ParallelReader, CountsAsTheProgramDoesAlone) {
   std::mt19937 random(23);
   std::string text;
@@ -259,7 +260,7 @@ TEST(ParallelReader, CountsAsTheProgramDoesAlone) {
   const TempFile file(text);
   for (const ParallelReader::Options& options :
        {ParallelReader::Options{.share_bytes = 4096}, ParallelReader::Options{}}) {
-    for (const unsigned cpus : {1U, 2U, 4U, 8U}) {
+    for (const unsigned cpus : {1U, 2U, 4U, 8U, 64U}) {
       const auto output_of = [&](int fd) {
         std::string output;
         InputReader input(file_descriptor_source(fd));
@@ -267,6 +268,7 @@ TEST(ParallelReader, CountsAsTheProgramDoesAlone) {
         ParallelReader::Options with_cpus = options;
         with_cpus.threads = cpus;
         ParallelReader split(fd, with_cpus);
+        EXPECT_EQ(split.threads(), std::min<std::size_t>(cpus, ParallelReader::kMostThreads));
         read_cases(
             input, counter, [&output](std::string_view line) { output += line; }, &split);
         return output;

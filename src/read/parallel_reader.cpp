@@ -62,6 +62,7 @@ bool has_input(int fd) {
 
 ParallelReader::ParallelReader(int fd, const Options& options, const ScanKernel& kernel)
     : fd_(fd), options_(options), scan_(kernel.scan) {
+  options_.threads = std::min(options_.threads, kMostThreads);
   options_.owners = std::clamp<std::size_t>(options_.owners, 1, std::max<std::size_t>(options_.threads, 1));
   options_.share_bytes = std::max<std::size_t>(options_.share_bytes, 1);
   options_.min_points = std::max<std::int64_t>(options_.min_points, 1);
