@@ -1,6 +1,6 @@
 // Runs one program with standard input and output as given and prints its
-// wall time in seconds, peak resident memory in KiB and CPU time (user and
-// system, all threads) in seconds. A separate small
+// wall time in seconds, peak resident memory in KiB, CPU time (user and
+// system, all threads) in seconds and the system part of it. A separate small
 // process, so that the driver's own memory never counts as the program's.
 // Usage: measure PROGRAM [ARGUMENT...] < INPUT > OUTPUT 2> REPORT
 
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   const auto seconds = [](timeval time) {
     return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
   };
-  std::fprintf(stderr, "%.6f %ld %.6f\n", wall.count(), usage.ru_maxrss,
-               seconds(usage.ru_utime) + seconds(usage.ru_stime));
+  std::fprintf(stderr, "%.6f %ld %.6f %.6f\n", wall.count(), usage.ru_maxrss,
+               seconds(usage.ru_utime) + seconds(usage.ru_stime), seconds(usage.ru_stime));
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -43,14 +43,15 @@ def run_order(programs):
 
 
 def run_once(measure, command, input_path, output_path):
-    """Runs one program under the measure helper; returns (wall seconds, peak RSS in KiB, CPU seconds)."""
+    """Runs one program under the measure helper; returns (wall seconds, peak RSS in KiB, CPU seconds,
+    system seconds)."""
     with open(input_path, "rb") as stdin, open(output_path, "wb") as stdout:
         result = subprocess.run([measure, *command], stdin=stdin, stdout=stdout,
                                 stderr=subprocess.PIPE, check=False)
     if result.returncode != 0:
         sys.exit(f"{' '.join(command)} failed on {input_path} with status {result.returncode}")
-    wall, rss, cpu = result.stderr.split()
-    return float(wall), int(rss), float(cpu)
+    wall, rss, cpu, system = result.stderr.split()
+    return float(wall), int(rss), float(cpu), float(system)
 
 
 def digest(path):
@@ -122,33 +123,39 @@ def main():
                 active[name] = command(input_path, data)
         times = {name: [] for name in active}
         cpu = {name: [] for name in active}
+        system = {name: [] for name in active}
         memory = {name: 0 for name in active}
         outputs = {}
         for _ in range(args.runs):  # interleaved, so drift hits every program alike
             for name in run_order(active):
                 program = active[name]
                 output_path = os.path.join(data, f"out-{name}")
-                wall, rss, cpu_seconds = run_once(measure, program, input_path, output_path)
+                wall, rss, cpu_seconds, system_seconds = run_once(measure, program, input_path, output_path)
                 times[name].append(wall)
                 cpu[name].append(cpu_seconds)
+                system[name].append(system_seconds)
                 memory[name] = max(memory[name], rss)
                 outputs[name] = digest(output_path)
         for other in ("baseline", "before", "one-thread", "pipe", *peers):
             if other in outputs and outputs[other] != outputs["diagonal-picks"]:
                 sys.exit(f"FAIL: diagonal-picks and the {other} print different bytes on {workload}")
         rows.append((workload, {n: statistics.median(t) for n, t in times.items()}, memory,
-                     os.path.getsize(input_path), {n: statistics.median(c) for n, c in cpu.items()}))
+                     os.path.getsize(input_path), {n: statistics.median(c) for n, c in cpu.items()},
+                     {n: statistics.median(c) for n, c in system.items()}))
 
     names = list(programs)
     header = f"{'workload':12}" + "".join(f"{n + ' s':>17}{n + ' MiB':>19}" for n in names)
     header += f"{'pipe s':>9}{'pipe/file':>10}{'x floor':>9}{'floor/scalar':>13}"
     header += "".join(f"{name[len('floor-'):] + '/scalar':>16}" for name in other_floors)
     header += f"{'vs before':>11}" if "before" in names else ""
+    # The kernel's share, mostly faulting in fresh pages: on a virtual machine
+    # it swings from run to run, and tells a run that waited for memory.
+    header += f"{'sys s':>8}" + (f"{'before sys':>11}" if "before" in names else "")
     header += f"{'wall 2t/1t':>11}{'cpu 2t/1t':>10}{'mem 2t/1t':>10}" if "one-thread" in names else ""
     header += f"{'vs baseline':>13}" if "baseline" in names else ""
     print(header)
     w_time = next((t["diagonal-picks"] for w, t, *_ in rows if w == "W"), None)
-    for workload, median, memory, _, cpu_median in rows:
+    for workload, median, memory, _, cpu_median, system_median in rows:
         line = f"{workload:12}" + "".join(f"{median[n]:17.3f}{memory[n] / 1024:19.1f}" for n in names)
         line += f"{median['pipe']:9.3f}{median['pipe'] / median['diagonal-picks']:10.2f}"
         line += f"{median['diagonal-picks'] / median['floor']:9.2f}"
@@ -156,6 +163,9 @@ def main():
         line += "".join(f"{median[name] / median['scalar-floor']:16.2f}" for name in other_floors)
         if "before" in names:
             line += f"{median['before'] / median['diagonal-picks']:10.2f}x"
+        line += f"{system_median['diagonal-picks']:8.3f}"
+        if "before" in names:
+            line += f"{system_median['before']:11.3f}"
         if "one-thread" in names:
             line += f"{median['diagonal-picks'] / median['one-thread']:11.2f}"
             line += f"{cpu_median['diagonal-picks'] / max(cpu_median['one-thread'], 1e-9):10.2f}"
@@ -277,7 +287,7 @@ def plot(rows, names, path):
     width = 0.8 / len(names)
     fig, ax = plt.subplots(figsize=(max(8, len(workloads) * 0.9), 4.5))
     for i, name in enumerate(names):
-        bars = [(x, size / 1e6 / median[name]) for x, (_, median, _, size, _) in enumerate(rows) if name in median]
+        bars = [(x, size / 1e6 / median[name]) for x, (_, median, _, size, *_) in enumerate(rows) if name in median]
         ax.bar([x + (i - (len(names) - 1) / 2) * width for x, _ in bars], [speed for _, speed in bars], width,
                label=name)
     ax.set_xticks(range(len(workloads)), workloads)
