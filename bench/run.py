@@ -38,8 +38,8 @@ def run_order(programs, round_number):
     run). So each counting program runs within a floor's time of the last one,
     and none of them pays that cost where another does not. Each round starts
     one place further on: with diagonal-picks first in every round, it took
-    longer than the same build run fifth as the earlier build in 13 and 12
-    workloads of 15 (two runs of 5; a few percent, up to 20 % on A16)."""
+    longer than an identical build run fifth as the earlier build in 13
+    workloads of 15 (a few percent, up to 20 % on A16; runs of 5)."""
     def rotated(names):
         shift = round_number % len(names) if names else 0
         return names[shift:] + names[:shift]
