@@ -67,7 +67,7 @@ void CompactionPolicy::compacted(std::size_t partition, std::size_t words) {
 
 void CompactionPolicy::sample(std::uint32_t mixed) {
   sample_.add(mixed, 1);
-  if (4 * sample_.size() <= sample_.slot_count()) return;
+  if (!sample_.past_quarter_full()) return;
   if (sample_.bits() < kMaxSampleTableBits) {
     sample_.grow();
     return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -90,6 +91,12 @@ class CountingTable {
   // Whether some key is held beside the slots.
   bool crowded() const { return !beside_.empty(); }
   std::size_t slot_count() const { return mask_ + 1; }
+  // Its users keep it at most a quarter full, and grow it past that: then
+  // enough keys miss their home slot that probes cost more than a larger
+  // table.
+  bool past_quarter_full() const { return 4 * size() > slot_count(); }
+  // The fewest bits whose slots hold `keys` keys at most a quarter full.
+  static unsigned bits_for(std::size_t keys) { return static_cast<unsigned>(std::bit_width(4 * keys)); }
   unsigned bits() const { return bits_; }
   std::size_t probe_limit() const { return std::min(kMaxProbe, slot_count()); }
 

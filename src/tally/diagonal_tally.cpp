@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 
 namespace diagonal_picks {
 
@@ -50,8 +49,7 @@ std::span<const std::int32_t> DiagonalTally::add_to_table(std::span<const std::i
     narrow_closed_ = !RangeCounts::fits_window(seen_);
   }
   while (true) {
-    // Until the table is a quarter full: past that, enough keys miss their
-    // home slot that the probes cost more than a larger table.
+    // Until the table is past a quarter full.
     const std::size_t room = table_.slot_count() / 4 + 1;
     keys = keys.subspan(table_.add_each(
         keys,
@@ -134,7 +132,7 @@ void DiagonalTally::move_to_partitions() {
 void DiagonalTally::add_counted(std::int32_t key, std::uint32_t count) {
   if (stage_ == Stage::few) {
     table_.add(static_cast<std::uint32_t>(key), count);
-    if (4 * table_.size() > table_.slot_count() && !grow_table()) move_to_partitions();
+    if (table_.past_quarter_full() && !grow_table()) move_to_partitions();
     return;
   }
   const std::uint32_t mixed = key_hash::mix(static_cast<std::uint32_t>(key), seed_);
@@ -178,8 +176,7 @@ std::uint64_t DiagonalTally::finish() {
   if (stage_ == Stage::narrow) {
     sum = narrow_.sum_and_clear();
   } else if (stage_ == Stage::few) {
-    next_table_bits =
-        std::clamp(static_cast<unsigned>(std::bit_width(4 * table_.size())), kFirstTableBits, next_table_bits);
+    next_table_bits = std::clamp(CountingTable::bits_for(table_.size()), kFirstTableBits, next_table_bits);
     sum = table_.sum_and_clear();
   } else {
     const std::size_t words = partitions_.total_words();

@@ -10,8 +10,8 @@ namespace {
 
 constexpr unsigned kKeyBits = 32 - Partitions::kPartitionBits;
 
-// Table bits for `words` words: at most a quarter full, at least 64 slots.
-unsigned table_bits_for(std::size_t words) { return std::max(6U, static_cast<unsigned>(std::bit_width(4 * words))); }
+// Table bits for `words` words: at least 64 slots.
+unsigned table_bits_for(std::size_t words) { return std::max(6U, CountingTable::bits_for(words)); }
 
 // Bits to split a list of `words` words by, whose first `shared_bits` key
 // bits are the same: enough for buckets small enough for a table in cache.

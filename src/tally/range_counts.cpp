@@ -129,7 +129,7 @@ bool RangeCounts::add(std::span<const std::int32_t> keys, const KeyRange& range)
 
 void RangeCounts::carry(std::int32_t key, std::uint32_t carries) {
   carried_.add(static_cast<std::uint32_t>(key), carries);
-  if (4 * carried_.size() > carried_.slot_count()) carried_.grow();
+  if (carried_.past_quarter_full()) carried_.grow();
 }
 
 std::uint64_t RangeCounts::sum_and_clear() {
